@@ -1,0 +1,84 @@
+#include "base/MessageBox.h"
+
+#include <cstdio>
+
+namespace fesko {
+namespace {
+
+std::mutex g_handler_mutex;
+MessageBoxHandler g_handler;
+
+}  // namespace
+
+int MessageBoxToStderr(const WideString& text, const WideString& caption, int flags) {
+  std::string line = "[" + WideToUtf8(caption) + "] " + WideToUtf8(text) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  return (flags & 0x0F) == MB_YESNO ? IDNO : IDOK;
+}
+
+int MessageBox(const WideString& text, const WideString& caption, int flags,
+               MessageBoxOwner owner) {
+  MessageBoxHandler handler;
+  {
+    std::lock_guard lock(g_handler_mutex);
+    handler = g_handler;
+  }
+  if (handler) return handler(text, caption, flags, owner);
+  return MessageBoxToStderr(text, caption, flags);
+}
+
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+  std::lock_guard lock(g_handler_mutex);
+  g_handler = std::move(handler);
+}
+
+ScriptedMessageBoxes::ScriptedMessageBoxes() {
+  SetMessageBoxHandler(
+      [this](const WideString& text, const WideString& caption, int flags, MessageBoxOwner owner) {
+        Box box{text, caption, flags, owner};
+        std::function<void(const Box&)> hook;
+        int answer = IDOK;
+        {
+          std::lock_guard lock(mutex_);
+          boxes_.push_back(box);
+          hook = on_show_;
+          if ((flags & 0x0F) == MB_YESNO) {
+            answer = IDNO;
+            if (!answers_.empty()) {
+              answer = answers_.front();
+              answers_.pop_front();
+            }
+          }
+        }
+        if (hook) hook(box);
+        return answer;
+      });
+}
+
+ScriptedMessageBoxes::~ScriptedMessageBoxes() {
+  SetMessageBoxHandler(nullptr);
+}
+
+void ScriptedMessageBoxes::SetNextAnswer(int result) {
+  std::lock_guard lock(mutex_);
+  answers_.push_back(result);
+}
+
+void ScriptedMessageBoxes::SetOnShow(std::function<void(const Box&)> hook) {
+  std::lock_guard lock(mutex_);
+  on_show_ = std::move(hook);
+}
+
+std::vector<ScriptedMessageBoxes::Box> ScriptedMessageBoxes::Boxes() const {
+  std::lock_guard lock(mutex_);
+  return boxes_;
+}
+
+void ScriptedMessageBoxes::Clear() {
+  std::lock_guard lock(mutex_);
+  boxes_.clear();
+  answers_.clear();
+}
+
+}  // namespace fesko

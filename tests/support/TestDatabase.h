@@ -1,0 +1,29 @@
+// The test ground: fresh workshop databases on the local Firebird server, made by the same
+// script the demo uses, and the users the scripts create.
+#pragma once
+
+#include <string>
+
+namespace fesko::test {
+
+std::string SourceDir();
+std::string DbUser();
+std::string DbPassword();
+std::string NoRightsUser();
+std::string NoRightsPassword();
+
+// Creates a fresh database from workshop/schema.sql (and workshop/demo.sql when asked) and
+// returns its attachment string, "localhost:/path". The name is made unique per process.
+std::string CreateDatabase(const std::string& name, bool demo = false);
+
+// The path part of an attachment string.
+std::string PathOf(const std::string& attachment);
+
+// Runs an SQL script (Windows-1252 bytes, statements ended by ';') through isql as the test
+// user and returns what isql printed. Fails the test when isql reports an error.
+std::string RunIsql(const std::string& attachment, const std::string& sql);
+
+// Runs a shell command and returns its exit status.
+int Shell(const std::string& command);
+
+}  // namespace fesko::test
