@@ -1,0 +1,125 @@
+#include "database/MDOErrors.h"
+
+#include <map>
+#include <vector>
+
+#include "base/MessageBox.h"
+
+namespace fesko::db {
+namespace {
+
+const std::map<int, std::u16string_view>& MDOClientMessages() {
+  static const std::map<int, std::u16string_view> messages = {
+      {0, u"Unknown error"},
+      {1,
+       u"Firebird Client library not found in the path. Please install Firebird to use this "
+       u"functionality"},
+      {3, u"%s is an InterBase 6 function. Please upgrade to InterBase 6 to use this functonality"},
+      {4, u"Unsupported feature"},
+      {5, u"Not permitted"},
+      {11, u"DPB Constant (isc_dpb_%s) is unsupported"},
+      {13, u"TPB Constant (isc_tpb_%s) is unsupported"},
+      {15, u"Cannot perform operation -- DB is not open"},
+      {16, u"Cannot perform operation -- DB is currently open"},
+      {17, u"Database name is missing"},
+      {19, u"Transaction is active"},
+      {21, u"No databases are listed in transaction component"},
+      {24, u"Database not assigned"},
+      {25, u"Transaction not assigned"},
+      {38, u"Invalid data conversion"},
+      {55, u"SQL Parse Error:\r\n\r\n%s"},
+      {65, u"Empty SQL Statement"},
+      {66, u"use Open for a Select Statement"},
+      {114, u"DPB Constant (%s) is unknown"},
+      {115, u"TPB Constant (%s) is unknown"},
+  };
+  return messages;
+}
+
+const std::map<int, std::u16string_view>& IBClientMessages() {
+  static const std::map<int, std::u16string_view> messages = {
+      {1,
+       u"InterBase library gds32.dll not found in the path. Please install InterBase to use "
+       u"this functionality"},
+      {15, u"Cannot perform operation -- DB is not open"},
+      {17, u"Database name is missing"},
+      {81, u"Invalid Event"},
+      {118, u"Events already registered"},
+  };
+  return messages;
+}
+
+WideString ClientMessage(const std::map<int, std::u16string_view>& table, int number,
+                         std::initializer_list<WideString> args) {
+  auto it = table.find(number);
+  return FormatMessage(it == table.end() ? table.begin()->second : it->second, args);
+}
+
+int32_t SqlCodeOf(const ISC_STATUS* status) {
+  auto sqlcode = Fb().isc_sqlcode;
+  return sqlcode ? static_cast<int32_t>(sqlcode(status)) : 0;
+}
+
+constexpr int32_t kNoPrivilege = 335544352;         // isc_no_priv
+constexpr int32_t kUniqueKeyViolation = 335544665;  // isc_unique_key_violation
+
+}  // namespace
+
+WideString ComposeStatusMessage(const ISC_STATUS* status) {
+  std::string text;
+  auto interprete = Fb().isc_interprete;
+  if (interprete) {
+    // The client library walks a copy of the vector; the thread's own vector stays intact.
+    std::vector<ISC_STATUS> copy(status, status + ISC_STATUS_LENGTH);
+    ISC_STATUS* cursor = copy.data();
+    std::vector<char> buffer(20480);
+    while (interprete(buffer.data(), &cursor) != 0) {
+      if (!text.empty() && text.back() != '\n') text += "\r\n";
+      text += buffer.data();
+    }
+  }
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  // Server messages arrive in the connection's character set, NONE: raw Windows-1252 bytes.
+  return AnsiToWide(text);
+}
+
+void RaiseMDOFirebirdError(const ISC_STATUS* status) {
+  throw EMDOFirebirdError(ComposeStatusMessage(status), SqlCodeOf(status),
+                          static_cast<int32_t>(status[1]));
+}
+
+EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args) {
+  return EMDOClientError(ClientMessage(MDOClientMessages(), number, args), number, 0);
+}
+
+void RaiseMDOClientError(int number, std::initializer_list<WideString> args) {
+  throw MDOClientError(number, args);
+}
+
+void RaiseIBInterBaseError(const ISC_STATUS* status) {
+  throw EIBInterBaseError(ComposeStatusMessage(status), SqlCodeOf(status),
+                          static_cast<int32_t>(status[1]));
+}
+
+void RaiseIBClientError(int number, std::initializer_list<WideString> args) {
+  throw EIBClientError(ClientMessage(IBClientMessages(), number, args), number, 0);
+}
+
+void ShowDatabaseError(const EMDOError& error, const WideString& context,
+                       const WideString& caption) {
+  static constexpr std::u16string_view kNoRights =
+      u"Lo siento, no tienes autorización para realizar esta acción";
+  static constexpr std::u16string_view kDuplicateKey =
+      u"El registro que intentas ingresar ya existe (Violación de Clave primaria)";
+  WideString text;
+  if (error.FirebirdCode == kNoPrivilege) {
+    text = kNoRights;
+  } else if (error.FirebirdCode == kUniqueKeyViolation) {
+    text = kDuplicateKey;
+  } else {
+    text = context + u"\r\n" + u"Mensaje: " + error.Message();
+  }
+  MessageBox(text, caption, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace fesko::db

@@ -1,0 +1,114 @@
+// Every error of the database layer, built in one place: the query side's EMDOError family,
+// the event side's EIBError family, their client-error tables, the composition of a server
+// error's message from the status vector, and the database error box.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "base/Errors.h"
+#include "database/FbClient.h"
+
+namespace fesko::db {
+
+class EMDOError : public EDatabaseError {
+ public:
+  EMDOError(WideString message, int32_t sql_code, int32_t firebird_code)
+      : EDatabaseError(std::move(message)), SQLCode(sql_code), FirebirdCode(firebird_code) {}
+  const char* ClassName() const noexcept override { return "EMDOError"; }
+  int32_t SQLCode;
+  int32_t FirebirdCode;
+};
+
+class EMDOFirebirdError : public EMDOError {
+ public:
+  using EMDOError::EMDOError;
+  const char* ClassName() const noexcept override { return "EMDOFirebirdError"; }
+};
+
+class EMDOClientError : public EMDOError {
+ public:
+  using EMDOError::EMDOError;
+  const char* ClassName() const noexcept override { return "EMDOClientError"; }
+};
+
+// The event side's errors: same fields and composition, their own types and numbering.
+class EIBError : public EDatabaseError {
+ public:
+  EIBError(WideString message, int32_t sql_code, int32_t firebird_code)
+      : EDatabaseError(std::move(message)), SQLCode(sql_code), FirebirdCode(firebird_code) {}
+  const char* ClassName() const noexcept override { return "EIBError"; }
+  int32_t SQLCode;
+  int32_t FirebirdCode;
+};
+
+class EIBInterBaseError : public EIBError {
+ public:
+  using EIBError::EIBError;
+  const char* ClassName() const noexcept override { return "EIBInterBaseError"; }
+};
+
+class EIBClientError : public EIBError {
+ public:
+  using EIBError::EIBError;
+  const char* ClassName() const noexcept override { return "EIBClientError"; }
+};
+
+// Client error numbers of the query side.
+enum MDOClientErrorCode : int {
+  mdoUnknownError = 0,
+  mdoLibraryNotFound = 1,
+  mdoIB60feature = 3,
+  mdoNotSupported = 4,
+  mdoNotPermitted = 5,
+  mdoDPBConstantNotSupported = 11,
+  mdoTPBConstantNotSupported = 13,
+  mdoDatabaseClosed = 15,
+  mdoDatabaseOpen = 16,
+  mdoDatabaseNameMissing = 17,
+  mdoTransactionInProgress = 19,
+  mdoNoDatabasesInTransaction = 21,
+  mdoDatabaseNotAssigned = 24,
+  mdoTransactionNotAssigned = 25,
+  mdoInvalidDataConversion = 38,
+  mdoSQLParseError = 55,
+  mdoEmptySQLStatement = 65,
+  mdoCannotExecuteSelect = 66,
+  mdoDPBConstantUnknown = 114,
+  mdoTPBConstantUnknown = 115,
+};
+
+// Client error numbers of the event side.
+enum IBClientErrorCode : int {
+  ibLibraryNotFound = 1,
+  ibDatabaseClosed = 15,
+  ibDatabaseNameMissing = 17,
+  ibInvalidEvent = 81,
+  ibEventsRegistered = 118,
+};
+
+// The message of a server error: every message of the status vector, one per line (CR LF),
+// with one final period removed.
+WideString ComposeStatusMessage(const ISC_STATUS* status);
+
+[[noreturn]] void RaiseMDOFirebirdError(const ISC_STATUS* status = StatusVector());
+[[noreturn]] void RaiseMDOClientError(int number, std::initializer_list<WideString> args = {});
+[[noreturn]] void RaiseIBInterBaseError(const ISC_STATUS* status = StatusVector());
+[[noreturn]] void RaiseIBClientError(int number, std::initializer_list<WideString> args = {});
+
+EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args = {});
+
+// Raises client error 3 naming the entry point when the loaded library lacks it.
+template <typename Fn>
+Fn Require(Fn entry, const char* name) {
+  if (!entry) RaiseMDOClientError(mdoIB60feature, {AnsiToWide(name)});
+  return entry;
+}
+#define FB_CALL(name) ::fesko::db::Require(::fesko::db::Fb().name, #name)
+
+// The database error box: the two rights and duplicate-key cases in their own words, any
+// other error as the caller's context and the error's message. Error icon, OK button.
+void ShowDatabaseError(const EMDOError& error, const WideString& context,
+                       const WideString& caption);
+
+}  // namespace fesko::db
