@@ -1,0 +1,24 @@
+// The data module: the two connections, the one transaction and the query components the
+// whole program shares for its run. Created before anything else and destroyed last.
+#pragma once
+
+#include "database/MDODatabase.h"
+
+namespace fesko::db {
+
+class TDataModule1 {
+ public:
+  // Loads the client library (client error 1 when it cannot) and wires the components together.
+  TDataModule1();
+  ~TDataModule1();
+  TDataModule1(const TDataModule1&) = delete;
+  TDataModule1& operator=(const TDataModule1&) = delete;
+
+  // The members are declared in creation order and destroyed in reverse: queries first, then
+  // the transaction, then the connections.
+  TMDODatabase service;
+  TMDOTransaction transaccion;
+  TIBDatabase Service1;
+};
+
+}  // namespace fesko::db
