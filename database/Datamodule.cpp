@@ -11,4 +11,8 @@ TDataModule1::TDataModule1() {
 
 TDataModule1::~TDataModule1() = default;
 
+void RollbackIfActive(TDataModule1& data) {
+  if (data.transaccion.Active()) data.transaccion.Rollback();
+}
+
 }  // namespace fesko::db

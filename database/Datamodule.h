@@ -21,4 +21,8 @@ class TDataModule1 {
   TIBDatabase Service1;
 };
 
+// The first step of every unit of work: roll back `transaccion` if a failed unit left it
+// active; otherwise do nothing.
+void RollbackIfActive(TDataModule1& data);
+
 }  // namespace fesko::db
