@@ -1,0 +1,126 @@
+"""A small threaded HTTP/1.1 server for a WSGI application.
+
+wsgiref answers HTTP/1.0 and closes every connection; the client keeps its connection open
+and sends "Expect: 100-continue" for larger bodies, so this server keeps connections alive,
+answers the 100-continue at once and reads chunked request bodies. Every reply is buffered and
+sent with its Content-Length."""
+
+import io
+import socketserver
+import sys
+import time
+from http.server import BaseHTTPRequestHandler, HTTPServer
+
+
+class DropConnection(Exception):
+    """Raised by the application to close the connection without any reply."""
+
+
+class _Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "DunmarWeb-standin/1.0"
+    sys_version = ""
+    timeout = 120  # an idle kept-alive connection is closed after this many seconds
+    disable_nagle_algorithm = True
+
+    def _read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            parts = []
+            while True:
+                size = int(self.rfile.readline().split(b";", 1)[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass  # trailers
+                    return b"".join(parts)
+                parts.append(self.rfile.read(size))
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    def _environ(self, body):
+        path, _, query = self.path.partition("?")
+        env = {
+            "REQUEST_METHOD": self.command,
+            "SCRIPT_NAME": "",
+            "PATH_INFO": path,
+            "QUERY_STRING": query,
+            "SERVER_NAME": self.server.server_address[0],
+            "SERVER_PORT": str(self.server.server_address[1]),
+            "SERVER_PROTOCOL": self.request_version,
+            "REMOTE_ADDR": self.client_address[0],
+            "CONTENT_TYPE": self.headers.get("Content-Type", ""),
+            "CONTENT_LENGTH": str(len(body)),
+            "wsgi.version": (1, 0),
+            "wsgi.url_scheme": "http",
+            "wsgi.input": io.BytesIO(body),
+            "wsgi.errors": sys.stderr,
+            "wsgi.multithread": True,
+            "wsgi.multiprocess": False,
+            "wsgi.run_once": False,
+            "fesko.socket": self.connection,
+        }
+        for name, value in self.headers.items():
+            key = "HTTP_" + name.upper().replace("-", "_")
+            if key in ("HTTP_CONTENT_TYPE", "HTTP_CONTENT_LENGTH"):
+                continue
+            env[key] = env[key] + "," + value if key in env else value
+        return env
+
+    def _run(self):
+        try:
+            body = self._read_body()
+        except (ValueError, OSError):
+            self.send_error(400, "Bad request body")
+            return
+        env = self._environ(body)
+        started = []
+
+        def start_response(status, headers, exc_info=None):
+            started[:] = [status, headers]
+
+        try:
+            result = self.server.app(env, start_response)
+            try:
+                out = b"".join(result)
+            finally:
+                if hasattr(result, "close"):
+                    result.close()
+        except DropConnection:
+            self.close_connection = True
+            self.log_message('"%s" dropped on purpose', self.requestline)
+            return
+        except Exception as exc:  # the application failed: say so instead of hanging up
+            self.log_error("application error: %r", exc)
+            started[:] = ["500 Internal Server Error", [("Content-Type", "text/plain")]]
+            out = b"stand-in internal error\n"
+        status, headers = started
+        code, _, reason = status.partition(" ")
+        try:
+            self.send_response(int(code), reason)
+            for name, value in headers:
+                if name.lower() != "content-length":
+                    self.send_header(name, value)
+            self.send_header("Content-Length", str(len(out)))
+            # Head and body in one write: two small writes meet the client's delayed ACK.
+            self._headers_buffer.append(b"\r\n")
+            if self.command != "HEAD":
+                self._headers_buffer.append(out)
+            self.flush_headers()
+        except ConnectionError:
+            self.close_connection = True  # the client left before its reply
+
+    do_GET = do_POST = do_HEAD = do_PUT = do_DELETE = _run
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("%s %s %s\n" % (time.strftime("%Y-%m-%d %H:%M:%S"),
+                                         self.client_address[0], fmt % args))
+
+
+class Server(socketserver.ThreadingMixIn, HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 256
+
+    def __init__(self, address, app):
+        super().__init__(address, _Handler)
+        self.app = app
