@@ -1,0 +1,216 @@
+#include "web/HttpTransport.h"
+
+#include <atomic>
+#include <exception>
+#include <new>
+#include <string_view>
+
+#include "base/Errors.h"
+#include "web/Handles.h"
+#include "web/WebErrors.h"
+
+namespace fesko::web {
+namespace {
+
+constexpr char16_t kInvalidUrl[] = u"Invalid url '%s' - only supports 'http' and 'https' schemes";
+constexpr char16_t kTransportFailed[] = u"%s - URL:%s - SOAPAction:%s";
+constexpr char16_t kBadStatus[] = u"%s (%d) - '%s'";
+constexpr char16_t kBadContentType[] =
+    u"Received content of invalid Content-Type setting: %s - SOAP expects \"text/xml\"";
+constexpr char kUserAgent[] = "Dunmar";
+constexpr char kContentType[] = "Content-Type: text/xml";
+// libcurl would otherwise add "Expect: 100-continue" to large posts and wait for an answer
+// some servers never give.
+constexpr char kNoExpect[] = "Expect:";
+constexpr char kProtocols[] = "http,https";
+constexpr long kInternalServerError = 500;
+// Replies of these bare types are error pages, never SOAP.
+constexpr std::string_view kPlainText = "text/plain";
+constexpr std::string_view kHtml = "text/html";
+constexpr std::string_view kContentTypeName = "content-type";
+constexpr std::string_view kHttpScheme = "http";
+constexpr std::string_view kHttpsScheme = "https";
+
+std::atomic<long long> connectTimeoutMs{TransportTimeouts{}.connect.count()};
+std::atomic<long long> stallTimeoutS{TransportTimeouts{}.stall.count()};
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view text) {
+  constexpr std::string_view blanks = " \t\r\n";
+  auto first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// What the header and body callbacks collect. The status line starts a new reply, so an
+// interim "100 Continue" leaves nothing behind.
+struct Reply {
+  std::string reason;
+  std::string contentType;
+  std::string body;
+  std::exception_ptr error;  // a failure inside a callback, raised once libcurl returns
+};
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& reply = *static_cast<Reply*>(user);
+  std::string_view line(data, size * count);
+  try {
+    if (line.starts_with("HTTP/")) {
+      // "HTTP/1.1 404 Not Found": the reason is what follows the code.
+      reply.reason.clear();
+      reply.contentType.clear();
+      auto afterVersion = line.find(' ');
+      auto afterCode =
+          afterVersion == std::string_view::npos ? afterVersion : line.find(' ', afterVersion + 1);
+      if (afterCode != std::string_view::npos) reply.reason = Trim(line.substr(afterCode + 1));
+    } else if (auto colon = line.find(':');
+               colon != std::string_view::npos &&
+               EqualsIgnoreCase(line.substr(0, colon), kContentTypeName)) {
+      reply.contentType = Trim(line.substr(colon + 1));
+    }
+  } catch (...) {
+    reply.error = std::current_exception();
+    return 0;
+  }
+  return size * count;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& reply = *static_cast<Reply*>(user);
+  try {
+    reply.body.append(data, size * count);
+  } catch (...) {
+    reply.error = std::current_exception();
+    return 0;
+  }
+  return size * count;
+}
+
+// One easy handle per thread, kept for the thread's life: libcurl keeps its connection cache
+// in the handle, and a reset clears the options but keeps the connections.
+CURL* KeptHandle() {
+  EnsureCurlInitialised();
+  thread_local Owned<CURL> handle;
+  if (handle) {
+    curl_easy_reset(handle.get());
+  } else {
+    handle.reset(curl_easy_init());
+    if (!handle) throw std::bad_alloc();
+  }
+  return handle.get();
+}
+
+Owned<curl_slist> RequestHeaders(std::string_view soapAction) {
+  std::string action = "SOAPAction: \"";
+  action += soapAction;
+  action += '"';
+  Owned<curl_slist> headers;
+  for (const char* header : {action.c_str(), kContentType, kNoExpect}) {
+    curl_slist* longer = curl_slist_append(headers.get(), header);
+    if (!longer) throw std::bad_alloc();
+    if (!headers) headers.reset(longer);  // later appends keep the same head
+  }
+  return headers;
+}
+
+void SetOptions(CURL* curl, const std::string& url, std::string_view body,
+                const curl_slist* headers, Reply& reply, char* errorBuffer) {
+  auto timeouts = CurrentTransportTimeouts();
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols);
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);  // keeps reason phrases
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(curl, CURLOPT_POST, 1L);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+  // Less than one byte in `stall` seconds: the web service has hung.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeouts.stall.count()));
+}
+
+std::string_view TransportMessage(CURLcode code, const char* errorBuffer) {
+  std::string_view message = errorBuffer;
+  if (message.empty()) message = curl_easy_strerror(code);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.remove_suffix(1);
+  }
+  return message;
+}
+
+}  // namespace
+
+void SetTransportTimeouts(const TransportTimeouts& timeouts) {
+  connectTimeoutMs = timeouts.connect.count();
+  stallTimeoutS = timeouts.stall.count();
+}
+
+TransportTimeouts CurrentTransportTimeouts() {
+  return {std::chrono::milliseconds(connectTimeoutMs.load()),
+          std::chrono::seconds(stallTimeoutS.load())};
+}
+
+void CheckEndpointUrl(std::u16string_view url) {
+  EnsureCurlInitialised();
+  Owned<CURLU> parts(curl_url());
+  if (!parts) throw std::bad_alloc();
+  // Without a default scheme libcurl refuses a relative URL such as a bare page name.
+  bool valid = curl_url_set(parts.get(), CURLUPART_URL, WideToUtf8(url).c_str(), 0) == CURLUE_OK;
+  if (valid) {
+    char* scheme = nullptr;
+    valid = curl_url_get(parts.get(), CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK;
+    Owned<char> owned(scheme);
+    valid =
+        valid && (EqualsIgnoreCase(scheme, kHttpScheme) || EqualsIgnoreCase(scheme, kHttpsScheme));
+  }
+  if (!valid) throw ESOAPHTTPException(FormatMessage(kInvalidUrl, {WideString(url)}));
+}
+
+std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
+                            std::string_view body) {
+  CURL* curl = KeptHandle();
+  std::string utf8Url = WideToUtf8(url);
+  Owned<curl_slist> headers = RequestHeaders(soapAction);
+  Reply reply;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  SetOptions(curl, utf8Url, body, headers.get(), reply, errorBuffer);
+
+  CURLcode code = curl_easy_perform(curl);
+  if (reply.error) std::rethrow_exception(reply.error);
+  if (code != CURLE_OK) {
+    throw ESOAPHTTPException(
+        FormatMessage(kTransportFailed, {Utf8ToWide(TransportMessage(code, errorBuffer)),
+                                         WideString(url), AnsiToWide(soapAction)}));
+  }
+
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 300 && status != kInternalServerError) {
+    throw ESOAPHTTPException(FormatMessage(
+        kBadStatus,
+        {Utf8ToWide(reply.reason), AnsiToWide(std::to_string(status)), WideString(url)}));
+  }
+  // Only the bare types are refused; "text/html; charset=..." is read as XML like anything else.
+  if (EqualsIgnoreCase(reply.contentType, kPlainText) ||
+      EqualsIgnoreCase(reply.contentType, kHtml)) {
+    throw ESOAPHTTPException(FormatMessage(kBadContentType, {Utf8ToWide(reply.contentType)}));
+  }
+  return std::move(reply.body);
+}
+
+}  // namespace fesko::web

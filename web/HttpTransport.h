@@ -1,0 +1,30 @@
+// The HTTP side of a SOAP call: checks an endpoint URL and posts one request with libcurl,
+// blocking, returning the body of a reply worth reading. Calls made on one thread share a
+// kept-alive connection per host, so a run of uploads pays one handshake.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace fesko::web {
+
+// How long a call waits for a connection, and for the next byte of a reply that has gone quiet.
+// Process-wide; tests shorten them.
+struct TransportTimeouts {
+  std::chrono::milliseconds connect{60'000};
+  std::chrono::seconds stall{60};
+};
+void SetTransportTimeouts(const TransportTimeouts& timeouts);
+TransportTimeouts CurrentTransportTimeouts();
+
+// Throws ESOAPHTTPException unless `url` is an absolute http or https URL.
+void CheckEndpointUrl(std::u16string_view url);
+
+// Posts the UTF-8 SOAP request `body` to `url` with the SOAPAction header and returns the reply
+// body. Throws ESOAPHTTPException for a failed transfer, a status of 300 or more other than 500
+// (a 500 carries a SOAP fault and is returned), and a plain-text or HTML reply.
+std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
+                            std::string_view body);
+
+}  // namespace fesko::web

@@ -1,0 +1,269 @@
+#include "web/RecordDocument.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace fesko::web {
+namespace {
+
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr char kTooFewTags[] = "record builder: fewer tags than values";
+
+// The accented letters the full encoder folds to plain ones (Windows-1252 codes).
+constexpr char FoldAccent(unsigned char c) {
+  switch (c) {
+    case 225:
+      return 'a';
+    case 233:
+      return 'e';
+    case 237:
+      return 'i';
+    case 243:
+      return 'o';
+    case 250:
+      return 'u';
+    case 193:
+      return 'A';
+    case 201:
+      return 'E';
+    case 205:
+      return 'I';
+    case 211:
+      return 'O';
+    case 218:
+      return 'U';
+    case 241:
+      return 'n';
+    case 209:
+      return 'N';
+    default:
+      return static_cast<char>(c);
+  }
+}
+
+// Appends the XML escape of `c` and returns true, or returns false for an ordinary character.
+// The double quote is deliberately left alone: the receiver has always accepted it raw.
+bool AppendEscaped(AnsiString& out, char c) {
+  switch (c) {
+    case '&':
+      out += "&amp;";
+      return true;
+    case '<':
+      out += "&lt;";
+      return true;
+    case '>':
+      out += "&gt;";
+      return true;
+    case '\'':
+      out += "&apos;";
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
+// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF. Anything looser
+// could decode to "<" or "&" and break the document it lands in.
+bool IsWellFormedUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    auto first = static_cast<unsigned char>(text[i + 1]);
+    if (first < low || first > high) return false;
+    for (std::size_t k = 2; k <= extra; ++k) {
+      if (!IsContinuation(static_cast<unsigned char>(text[i + k]))) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+// Steps of the full encoder that work byte by byte: escapes, accents and separators. Each
+// replacement only produces ASCII that no later rule matches, so one pass gives the same
+// text as applying the rules one after the other.
+void AppendFolded(AnsiString& out, std::string_view value) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (AppendEscaped(out, c)) continue;
+    char next = i + 1 < value.size() ? value[i + 1] : '\0';
+    switch (static_cast<unsigned char>(c)) {
+      case 170:  // ordinal indicators, unit separator and "|" separate fields on the web side
+      case 186:
+      case 31:
+      case '|':
+        out += ' ';
+        break;
+      case '`':   // two grave accents; a single one stays
+      case '\r':  // CR LF; a lone CR or LF stays
+        if (next == (c == '`' ? '`' : '\n')) {
+          out += ' ';
+          ++i;
+        } else {
+          out += c;
+        }
+        break;
+      default:
+        out += FoldAccent(static_cast<unsigned char>(c));
+    }
+  }
+}
+
+// Values that reached the database as UTF-8 bytes are turned back into ANSI text; anything
+// else keeps its characters.
+void DecodeUtf8Segment(AnsiString& out, std::size_t start) {
+  std::string_view segment(out.data() + start, out.size() - start);
+  bool ascii = std::all_of(segment.begin(), segment.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii || !IsWellFormedUtf8(segment)) return;
+  AnsiString decoded = Utf8ToAnsi(segment);
+  out.replace(start, out.size() - start, decoded);
+}
+
+void TrimSegment(AnsiString& out, std::size_t start) {
+  while (out.size() > start && IsBlank(out.back())) out.pop_back();
+  std::size_t first = start;
+  while (first < out.size() && IsBlank(out[first])) ++first;
+  out.erase(start, first - start);
+}
+
+void AppendRecordStart(AnsiString& out, std::string_view name) {
+  out += '<';
+  out += name;
+  out += '>';
+  out += kLineEnd;
+}
+
+void AppendRecordEnd(AnsiString& out, std::string_view name) {
+  out += "</";
+  out += name;
+  out += '>';
+  out += kLineEnd;
+}
+
+void CheckTags(TagList tags, std::size_t valueCount) {
+  if (tags.size() < valueCount) throw std::invalid_argument(kTooFewTags);
+}
+
+// The element lines of the current row of `row`.
+void AppendRowElements(AnsiString& out, TagList tags, RowSource& row, ValueEncoder encoder) {
+  int count = row.FieldCount();
+  CheckTags(tags, static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    AppendElement(out, tags[static_cast<std::size_t>(i)], row.FieldText(i), encoder);
+    out += kLineEnd;
+  }
+}
+
+}  // namespace
+
+void AppendElement(AnsiString& out, std::string_view tag, std::string_view value,
+                   ValueEncoder encoder) {
+  out += '<';
+  out += tag;
+  out += '>';
+  std::size_t start = out.size();
+  if (encoder == ValueEncoder::Full) {
+    AppendFolded(out, value);
+    DecodeUtf8Segment(out, start);
+  } else {
+    for (char c : value) {
+      if (!AppendEscaped(out, c)) out += c;
+    }
+  }
+  TrimSegment(out, start);
+  out += "</";
+  out += tag;
+  out += '>';
+}
+
+AnsiString EncodeValue(std::string_view tag, std::string_view value) {
+  AnsiString out;
+  AppendElement(out, tag, value, ValueEncoder::Full);
+  return out;
+}
+
+AnsiString EscapeValue(std::string_view tag, std::string_view value) {
+  AnsiString out;
+  AppendElement(out, tag, value, ValueEncoder::EscapeOnly);
+  return out;
+}
+
+AnsiString BuildRecord(std::string_view name, TagList tags, RowSource& row, ValueEncoder encoder) {
+  AnsiString out;
+  AppendRecordStart(out, name);
+  AppendRowElements(out, tags, row, encoder);
+  AppendRecordEnd(out, name);
+  return out;
+}
+
+AnsiString BuildRecord(std::string_view name, TagList tags, std::span<const AnsiString> values,
+                       ValueEncoder encoder) {
+  CheckTags(tags, values.size());
+  AnsiString out;
+  AppendRecordStart(out, name);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    AppendElement(out, tags[i], values[i], encoder);
+    out += kLineEnd;
+  }
+  AppendRecordEnd(out, name);
+  return out;
+}
+
+void BuildCollection(WideString& out, const CollectionNames& names, TagList tags, RowSource& rows) {
+  // The whole collection is built in one ANSI buffer and widened once: one growing string
+  // instead of a conversion per row.
+  AnsiString ansi;
+  AppendRecordStart(ansi, names.outer);
+  AppendRecordStart(ansi, names.list);
+  for (rows.First(); !rows.Eof(); rows.Next()) {
+    AppendRecordStart(ansi, names.item);
+    AppendRowElements(ansi, tags, rows, ValueEncoder::Full);
+    AppendRecordEnd(ansi, names.item);
+  }
+  AppendRecordEnd(ansi, names.list);
+  AppendRecordEnd(ansi, names.outer);
+  out = AnsiToWide(ansi);
+}
+
+WideString RecordDocument(std::string_view record) {
+  WideString document(kDocumentHeader);
+  document += AnsiToWide(record);
+  return document;
+}
+
+WideString RecordDocument(std::u16string_view collection) {
+  WideString document;
+  document.reserve(kDocumentHeader.size() + collection.size());
+  document += kDocumentHeader;
+  document += collection;
+  return document;
+}
+
+}  // namespace fesko::web

@@ -1,0 +1,46 @@
+#include "web/Services.h"
+
+#include <stdexcept>
+
+#include "web/HttpTransport.h"
+#include "web/Soap.h"
+
+namespace fesko::web {
+namespace {
+
+constexpr char kWrongSignature[] = "Execute called with the other service's signature";
+
+// CatalogueEntry indexes the table by the enumeration.
+constexpr bool InEnumerationOrder() {
+  for (std::size_t i = 0; i < kServiceCatalogue.size(); ++i) {
+    if (static_cast<std::size_t>(kServiceCatalogue[i].service) != i) return false;
+  }
+  return true;
+}
+static_assert(InEnumerationOrder());
+
+}  // namespace
+
+const ServiceEntry& CatalogueEntry(Service service) {
+  return kServiceCatalogue.at(static_cast<std::size_t>(service));
+}
+
+WideString ServicePort::Execute(std::int32_t Idcompra, std::u16string_view Readfilexmls) const {
+  if (!entry_->sendsDocument) throw std::logic_error(kWrongSignature);
+  return CallExecute(endpoint_, entry_->soapAction, Idcompra, Readfilexmls);
+}
+
+WideString ServicePort::Execute(std::int32_t Idcompra) const {
+  if (entry_->sendsDocument) throw std::logic_error(kWrongSignature);
+  return CallExecute(endpoint_, entry_->soapAction, Idcompra, std::nullopt);
+}
+
+ServicePort OpenServicePort(Service service, std::u16string_view baseUrl) {
+  const ServiceEntry& entry = CatalogueEntry(service);
+  WideString endpoint(baseUrl);
+  endpoint += AnsiToWide(entry.page);
+  CheckEndpointUrl(endpoint);
+  return ServicePort(entry, std::move(endpoint));
+}
+
+}  // namespace fesko::web
