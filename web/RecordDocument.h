@@ -62,20 +62,11 @@ inline constexpr std::string_view kCompanyRecord = "Empresa";
 
 inline constexpr std::array<std::string_view, 4> kClientTags = {"Codigo", "Nombre", "Login",
                                                                 "Password"};
-inline constexpr std::array<std::string_view, 14> kNewRepairTags = {"Orden",
-                                                                    "Cliente",
-                                                                    "TipoDeEquipo",
-                                                                    "Marca",
-                                                                    "Modelo",
-                                                                    "NS",
-                                                                    "Falla",
-                                                                    "FechaDeIngreso",
-                                                                    "Estado",
-                                                                    "EstadoRep",
-                                                                    "FechaDePresupuesto",
-                                                                    "InformeAlCliente",
-                                                                    "MonedasCodigo",
-                                                                    "Total"};
+// clang-format off
+inline constexpr std::array<std::string_view, 14> kNewRepairTags = {
+    "Orden", "Cliente", "TipoDeEquipo", "Marca", "Modelo", "NS", "Falla", "FechaDeIngreso",
+    "Estado", "EstadoRep", "FechaDePresupuesto", "InformeAlCliente", "MonedasCodigo", "Total"};
+// clang-format on
 inline constexpr std::array<std::string_view, 7> kRepairStateTags = {
     "Orden",         "Estado", "EstadoRep", "FechaDePresupuesto", "InformeAlCliente",
     "MonedasCodigo", "Total"};
