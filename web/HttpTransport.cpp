@@ -53,6 +53,10 @@ std::string_view Trim(std::string_view text) {
 // What the header and body callbacks collect. The status line starts a new reply, so an
 // interim "100 Continue" leaves nothing behind.
 struct Reply {
+  std::chrono::seconds stallLimit{};
+  curl_off_t moved = 0;  // bytes sent and received so far
+  std::chrono::steady_clock::time_point lastMove;
+  bool stalled = false;
   std::string reason;
   std::string contentType;
   std::string body;
@@ -92,6 +96,23 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;
   }
   return size * count;
+}
+
+// libcurl's own low-speed check averages over several seconds, so it notices a silent server
+// late; this notices the moment nothing has moved, in either direction, for the stall limit.
+// Before the first byte of the request goes out the connect time-out is in charge.
+int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
+  auto& reply = *static_cast<Reply*>(user);
+  auto now = std::chrono::steady_clock::now();
+  curl_off_t moved = received + sent;
+  if (moved == 0) return 0;
+  if (moved != reply.moved) {
+    reply.moved = moved;
+    reply.lastMove = now;
+    return 0;
+  }
+  reply.stalled = now - reply.lastMove >= reply.stallLimit;
+  return reply.stalled ? 1 : 0;
 }
 
 // One easy handle per thread, kept for the thread's life: libcurl keeps its connection cache
@@ -139,9 +160,10 @@ void SetOptions(CURL* curl, const std::string& url, std::string_view body,
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
-  // Less than one byte in `stall` seconds: the web service has hung.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeouts.stall.count()));
+  reply.stallLimit = timeouts.stall;
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &reply);
 }
 
 std::string_view TransportMessage(CURLcode code, const char* errorBuffer) {
@@ -192,6 +214,11 @@ std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction
 
   CURLcode code = curl_easy_perform(curl);
   if (reply.error) std::rethrow_exception(reply.error);
+  if (reply.stalled) {
+    // Given up by our own watch: report it in libcurl's words for a time-out.
+    code = CURLE_OPERATION_TIMEDOUT;
+    errorBuffer[0] = '\0';
+  }
   if (code != CURLE_OK) {
     throw ESOAPHTTPException(
         FormatMessage(kTransportFailed, {Utf8ToWide(TransportMessage(code, errorBuffer)),

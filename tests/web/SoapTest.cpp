@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "tests/web/Responder.h"
+#include "web/HttpTransport.h"
+#include "web/Soap.h"
+#include "web/WebErrors.h"
+
+using namespace fesko;
+using namespace fesko::web;
+using fesko::web::test::Responder;
+
+namespace {
+
+constexpr std::string_view kAction = "DunmarWebaction/AUPLOAD_EDITAR_CLIENTE.Execute";
+
+const std::string kEnvelopeStart =
+    "<?xml version=\"1.0\"?>\n"
+    "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+    "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+    "<SOAP-ENV:Body><Execute xmlns=\"DunmarWeb\">";
+const std::string kEnvelopeEnd = "</Execute></SOAP-ENV:Body></SOAP-ENV:Envelope>\n";
+
+struct Failure {
+  std::string className;
+  std::string message;  // UTF-8, for readable test output
+};
+
+Failure FailureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Exception& error) {
+    return {error.ClassName(), WideToUtf8(error.Message())};
+  }
+  ADD_FAILURE() << "the call succeeded";
+  return {};
+}
+
+class SoapCall : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Loopback calls must not wander off to a proxy of the machine running the tests.
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
+    server = std::make_unique<Responder>();
+  }
+  static void TearDownTestSuite() { server.reset(); }
+
+  static WideString Call(std::string_view path, std::optional<std::u16string_view> document =
+                                                    std::u16string_view(u"<Cliente/>")) {
+    return CallExecute(server->Url(path), kAction, 42, document);
+  }
+  static Failure CallFailure(std::string_view path) {
+    return FailureOf([&] { Call(path); });
+  }
+  static std::string Url(std::string_view path) { return WideToUtf8(server->Url(path)); }
+
+  static std::unique_ptr<Responder> server;
+};
+std::unique_ptr<Responder> SoapCall::server;
+
+}  // namespace
+
+TEST(SoapRequest, EnvelopeIsByteExact) {
+  WideString document =
+      u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Empresa>\r\n"
+      u"<EmpresaNombre>Pe\u00f1a &amp; 'C\u00eda' \"SA\"</EmpresaNombre>\r\n</Empresa>\r\n";
+  EXPECT_EQ(BuildExecuteRequest(42, document),
+            kEnvelopeStart + "<Idcompra>42</Idcompra><Readfilexmls>" +
+                "&lt;?xml version=\"1.0\" encoding=\"ISO-8859-1\"?&gt;&lt;Empresa&gt;&#13;\n"
+                "&lt;EmpresaNombre&gt;Pe\xC3\xB1"
+                "a &amp;amp; 'C\xC3\xAD"
+                "a' \"SA\"&lt;/EmpresaNombre&gt;&#13;\n&lt;/Empresa&gt;&#13;\n"
+                "</Readfilexmls>" +
+                kEnvelopeEnd);
+  // The download signature: the account number only, negative numbers with their sign.
+  EXPECT_EQ(BuildExecuteRequest(-7, std::nullopt),
+            kEnvelopeStart + "<Idcompra>-7</Idcompra>" + kEnvelopeEnd);
+  EXPECT_EQ(BuildExecuteRequest(0, u""),
+            kEnvelopeStart + "<Idcompra>0</Idcompra><Readfilexmls/>" + kEnvelopeEnd);
+}
+
+TEST(SoapRequest, CharactersXmlCannotCarryAreLeftOut) {
+  WideString document = u"a\u0001b\u000Bc\td\u001F\uFFFEe\uFFFF\r\nf\u00e9";
+  EXPECT_EQ(BuildExecuteRequest(1, document),
+            kEnvelopeStart + "<Idcompra>1</Idcompra><Readfilexmls>abc\tde&#13;\nf\xC3\xA9" +
+                "</Readfilexmls>" + kEnvelopeEnd);
+}
+
+TEST_F(SoapCall, RequestGoesOnTheWireAsBuiltWithItsHeaders) {
+  WideString document = u"<Cliente>\r\n<Nombre>Pe\u00f1a</Nombre>\r\n</Cliente>\r\n";
+  EXPECT_EQ(Call("/ok", document), u"ok");
+  Responder::Request request = server->LastRequest();
+  EXPECT_EQ(request.path, "/ok");
+  EXPECT_EQ(request.soapAction, "\"DunmarWebaction/AUPLOAD_EDITAR_CLIENTE.Execute\"");
+  EXPECT_EQ(request.contentType, "text/xml");
+  EXPECT_EQ(request.body, BuildExecuteRequest(42, document));
+  EXPECT_FALSE(request.body.starts_with("\xEF\xBB\xBF"));
+}
+
+TEST_F(SoapCall, RecordDocumentArrivesIntactAfterXmlParsing) {
+  WideString document =
+      u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Empresa>\r\n"
+      u"<EmpresaNombre>A &amp; B &lt;C&gt; \"D\" 'E' Pe\u00f1a \u20ac</EmpresaNombre>\r\n"
+      u"</Empresa>\r\n";
+  Call("/ok", document);
+  EXPECT_EQ(server->LastRequest().document, WideToUtf8(document));
+  // A stray control character would have made the server refuse the whole request.
+  Call("/ok", u"<Cliente><Nombre>x\u0002y</Nombre></Cliente>");
+  EXPECT_EQ(server->LastRequest().document, "<Cliente><Nombre>xy</Nombre></Cliente>");
+}
+
+TEST_F(SoapCall, HttpStatusOfThreeHundredOrMoreFailsWithReasonCodeAndUrl) {
+  Failure notFound = CallFailure("/not-found");
+  EXPECT_EQ(notFound.className, "ESOAPHTTPException");
+  EXPECT_EQ(notFound.message, "Not Found (404) - '" + Url("/not-found") + "'");
+  // No credentials dialog: asking for authentication is just another failing status.
+  EXPECT_EQ(CallFailure("/unauthorized").message,
+            "Unauthorized (401) - '" + Url("/unauthorized") + "'");
+}
+
+TEST_F(SoapCall, ServerErrorIsReadForItsFault) {
+  try {
+    Call("/fault");
+    ADD_FAILURE() << "the call succeeded";
+  } catch (const ERemotableException& fault) {
+    EXPECT_EQ(WideToUtf8(fault.Message()), "Cuenta 42 inexistente & bloqueada");
+    EXPECT_EQ(fault.FaultCode(), u"soap:Server");
+    EXPECT_EQ(fault.FaultActor(), u"adownload.aspx");
+    EXPECT_EQ(fault.FaultDetail(), u"<Motivo>sin licencia</Motivo>");
+    EXPECT_STREQ(fault.ClassName(), "ERemotableException");
+  }
+  Failure notXml = CallFailure("/fault-not-xml");
+  EXPECT_EQ(notXml.className, "Exception");
+  EXPECT_EQ(notXml.message, "Start tag expected, '<' not found");
+}
+
+TEST_F(SoapCall, PlainTextAndHtmlRepliesAreRefusedButOnlyWithoutParameters) {
+  Failure html = CallFailure("/html");
+  EXPECT_EQ(html.className, "ESOAPHTTPException");
+  EXPECT_EQ(html.message,
+            "Received content of invalid Content-Type setting: text/html - SOAP expects "
+            "\"text/xml\"");
+  EXPECT_EQ(CallFailure("/plain-upper").message,
+            "Received content of invalid Content-Type setting: TEXT/PLAIN - SOAP expects "
+            "\"text/xml\"");
+  // With a charset it is parsed, and then fails on what it holds.
+  EXPECT_EQ(CallFailure("/html-charset").message,
+            "DocumentElement http://schemas.xmlsoap.org/soap/envelope/:Envelope expected, "
+            ":html found");
+}
+
+TEST_F(SoapCall, EnvelopeMustBeASoap11EnvelopeWithOneHeaderAndOneBody) {
+  EXPECT_EQ(CallFailure("/soap12").message,
+            "DocumentElement http://schemas.xmlsoap.org/soap/envelope/:Envelope expected, "
+            "http://www.w3.org/2003/05/soap-envelope:Envelope found");
+  EXPECT_EQ(CallFailure("/empty-envelope").message, "Invalid SOAP request");
+  EXPECT_EQ(CallFailure("/two-headers").message, "Invalid SOAP response");
+  EXPECT_EQ(CallFailure("/two-bodies").message, "Invalid SOAP response");
+  // Nothing to answer is an empty result, not an error.
+  EXPECT_EQ(Call("/empty-body"), u"");
+  EXPECT_EQ(Call("/header-only"), u"");
+}
+
+TEST_F(SoapCall, ResultIsTheOnlyChildOrTheOneNamedResultOrReturn) {
+  EXPECT_EQ(Call("/any-child"), u"a & b <c>");
+  EXPECT_EQ(Call("/result-other"), u"yes");
+  EXPECT_EQ(Call("/return-lower"), u"yes");
+  EXPECT_EQ(Call("/accents"), u"Cami\u00f3n \u20ac");
+  Failure twoOthers = CallFailure("/two-others");
+  EXPECT_EQ(twoOthers.className, "Exception");
+  EXPECT_EQ(twoOthers.message,
+            "SOAP Response Packet: result element expected, received "
+            "\"<ExecuteResponse xmlns=\"DunmarWeb\"><A>1</A><B>2</B></ExecuteResponse>\"");
+  EXPECT_EQ(CallFailure("/empty-response").message,
+            "SOAP Response Packet: result element expected, received "
+            "\"<ExecuteResponse xmlns=\"DunmarWeb\"/>\"");
+}
+
+TEST_F(SoapCall, ReferencedAndMarkupResultsAreReadAsText) {
+  EXPECT_EQ(Call("/href"), u"referred");
+  EXPECT_EQ(CallFailure("/href-missing").message,
+            "SOAP Response Packet: result element expected, received "
+            "\"<ExecuteResponse><Result href=\"#nowhere\"/></ExecuteResponse>\"");
+  // Markup and escaped markup give the poll the same text.
+  EXPECT_EQ(Call("/markup"), u"<Orden>7</Orden><Estado>Aprobado</Estado>");
+  EXPECT_EQ(Call("/escaped-markup"), u"<Orden>7</Orden><Estado>Aprobado</Estado>");
+}
+
+TEST_F(SoapCall, EndpointThatIsNotHttpIsRefusedBeforeAnythingIsSent) {
+  int before = server->RequestCount();
+  std::string ftp = "ftp://127.0.0.1:" + std::to_string(server->Port()) + "/adownload.aspx";
+  Failure refused = FailureOf([&] { CheckEndpointUrl(Utf8ToWide(ftp)); });
+  EXPECT_EQ(refused.className, "ESOAPHTTPException");
+  EXPECT_EQ(refused.message,
+            "Invalid url '" + ftp + "' - only supports 'http' and 'https' schemes");
+  EXPECT_EQ(FailureOf([&] { CheckEndpointUrl(u"adownload.aspx"); }).message,
+            "Invalid url 'adownload.aspx' - only supports 'http' and 'https' schemes");
+  EXPECT_NO_THROW(CheckEndpointUrl(u"HTTPS://example.com/app/adownload.aspx?x=1"));
+  // Even handed straight to the transport, curl may not fall back to another protocol.
+  EXPECT_THROW(CallExecute(Utf8ToWide(ftp), kAction, 1, std::nullopt), ESOAPHTTPException);
+  EXPECT_EQ(server->RequestCount(), before);
+}
+
+TEST_F(SoapCall, RefusedConnectionFailsWithTheTransportMessage) {
+  int port = test::UnusedPort();
+  std::string url = "http://127.0.0.1:" + std::to_string(port) + "/adownload.aspx";
+  Failure refused = FailureOf([&] { CallExecute(Utf8ToWide(url), kAction, 1, std::nullopt); });
+  EXPECT_EQ(refused.className, "ESOAPHTTPException");
+  // libcurl's own words, which name the address and port it tried.
+  EXPECT_TRUE(
+      refused.message.starts_with("Failed to connect to 127.0.0.1 port " + std::to_string(port)))
+      << refused.message;
+  EXPECT_TRUE(refused.message.ends_with(" - URL:" + url + " - SOAPAction:" + std::string(kAction)))
+      << refused.message;
+}
+
+TEST_F(SoapCall, StalledReplyIsGivenUp) {
+  TransportTimeouts saved = CurrentTransportTimeouts();
+  SetTransportTimeouts({std::chrono::seconds(5), std::chrono::seconds(1)});
+  // The server answers after half a minute; the call must not wait for it.
+  Failure stalled = CallFailure("/stall");
+  SetTransportTimeouts(saved);
+  EXPECT_EQ(stalled.className, "ESOAPHTTPException");
+  EXPECT_TRUE(stalled.message.starts_with("Timeout was reached - URL:")) << stalled.message;
+  EXPECT_TRUE(stalled.message.ends_with(" - URL:" + Url("/stall") +
+                                        " - SOAPAction:" + std::string(kAction)))
+      << stalled.message;
+  EXPECT_EQ(Call("/ok"), u"ok");  // the next call is not affected
+}
+
+TEST_F(SoapCall, CallsOnOneThreadReuseTheConnection) {
+  Call("/ok");
+  std::string peer = server->LastRequest().peer;
+  Call("/ok");
+  EXPECT_THROW(Call("/fault"), ERemotableException);
+  Call("/ok");
+  EXPECT_EQ(server->LastRequest().peer, peer);
+}
+
+TEST_F(SoapCall, ProxyOfTheEnvironmentIsUsed) {
+  std::string proxy = "http://127.0.0.1:" + std::to_string(server->Port());
+  setenv("http_proxy", proxy.c_str(), 1);
+  WideString result = CallExecute(u"http://fesko-proxy-test.invalid/ok", kAction, 1, std::nullopt);
+  unsetenv("http_proxy");
+  EXPECT_EQ(result, u"ok");
+  EXPECT_EQ(server->LastRequest().path, "http://fesko-proxy-test.invalid/ok");
+}
+
+TEST(SoapHttps, UntrustedCertificateFailsTheCall) {
+  auto dir = std::filesystem::temp_directory_path() / "fesko-web-tls";
+  std::filesystem::create_directories(dir);
+  std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
+  std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+      "-addext subjectAltName=IP:127.0.0.1 -keyout " +
+      key + " -out " + cert + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a certificate";
+  setenv("no_proxy", "127.0.0.1,localhost", 1);
+  Responder tls(Responder::Certificate{cert, key});
+  Failure untrusted = FailureOf([&] { CallExecute(tls.Url("/ok"), kAction, 1, std::nullopt); });
+  std::filesystem::remove_all(dir);
+  EXPECT_EQ(untrusted.className, "ESOAPHTTPException");
+  EXPECT_TRUE(untrusted.message.starts_with("SSL certificate problem: self")) << untrusted.message;
+  EXPECT_TRUE(untrusted.message.ends_with(" - URL:" + WideToUtf8(tls.Url("/ok")) +
+                                          " - SOAPAction:" + std::string(kAction)));
+  EXPECT_EQ(tls.RequestCount(), 0);
+}
