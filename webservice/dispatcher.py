@@ -2,6 +2,7 @@
 "_control/" and the overview page at the root."""
 
 import json
+import logging
 import os
 import re
 from urllib.parse import parse_qs
@@ -72,6 +73,11 @@ def _faultstring(body):
         return None
     found = doc.xpath("//*[local-name()='Fault']/*[local-name()='faultstring']/text()")
     return found[0] if found else None
+
+
+def _fault(faultcode, faultstring):
+    return ("500 Internal Server Error", [("Content-Type", "text/xml; charset=utf-8")],
+            failures.fault_envelope(faultcode, faultstring).encode("utf-8"))
 
 
 def _json_reply(start_response, status, value):
@@ -146,7 +152,14 @@ class StandIn:
             return self._plain(start_response, "415 Unsupported Media Type",
                                "SOAP 1.1 requests are sent as text/xml\n")
 
-        status, headers, body = self._run(app, environ)
+        if int(environ.get("CONTENT_LENGTH") or 0) == 0:
+            status, headers, body = _fault("soap:Client", "The request body is empty.")
+        else:
+            try:
+                status, headers, body = self._run(app, environ)
+            except Exception as exc:  # spyne itself failed: still answer as a SOAP server
+                logging.getLogger("standin").exception("spyne failed on %s", page)
+                status, headers, body = _fault("soap:Server", "Internal error: %r" % exc)
         accepted = status.startswith("200") and call.decoded and call.action_ok
         fault = None
         if not status.startswith("200"):

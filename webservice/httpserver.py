@@ -18,8 +18,8 @@ class DropConnection(Exception):
 
 class _Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    server_version = "DunmarWeb-standin/1.0"
-    sys_version = ""
+    def version_string(self):
+        return "DunmarWeb-standin/1.0"
     timeout = 120  # an idle kept-alive connection is closed after this many seconds
     disable_nagle_algorithm = True
 

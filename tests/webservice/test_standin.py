@@ -193,14 +193,14 @@ class PagesTest(StandInCase):
         # Bodies the schema refuses: no document, an account beyond 32 bits, another namespace,
         # something that is not XML.
         for body in (envelope(7), envelope(2147483648, "x"), envelope(7, "x", namespace="Otro"),
-                     b"<Execute"):
+                     b"<Execute", b""):
             self.assertIn("Client", self.fault(*self.post(UPLOAD, body))[0], body)
 
         status, _, _ = self.post("aupload_nada.aspx", envelope(7, "x"), action="x")
         self.assertEqual(status, 404)
 
         calls = self.received()
-        self.assertEqual(len(calls), 10)
+        self.assertEqual(len(calls), 11)
         self.assertFalse(any(c["accepted"] for c in calls))
         self.assertEqual((calls[0]["idcompra"], calls[1]["readfilexmls"]), (7, DOCUMENT))
         self.assertTrue(all(c["fault"] for c in calls), calls)
