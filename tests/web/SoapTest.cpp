@@ -218,6 +218,13 @@ TEST_F(SoapCall, RefusedConnectionFailsWithTheTransportMessage) {
       << refused.message;
 }
 
+TEST_F(SoapCall, ConnectionClosedWithoutReplyFailsWithTheTransportMessage) {
+  Failure dropped = CallFailure("/drop");
+  EXPECT_EQ(dropped.className, "ESOAPHTTPException");
+  EXPECT_EQ(dropped.message, "Empty reply from server - URL:" + Url("/drop") +
+                                 " - SOAPAction:" + std::string(kAction));
+}
+
 TEST_F(SoapCall, StalledReplyIsGivenUp) {
   TransportTimeouts saved = CurrentTransportTimeouts();
   SetTransportTimeouts({std::chrono::seconds(5), std::chrono::seconds(1)});

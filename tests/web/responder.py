@@ -115,6 +115,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path  # a proxy request carries the whole URL
         if path == "/stall":
             time.sleep(STALL_SECONDS)
+        if path == "/drop":
+            self.close_connection = True
+            return
         status, reason, content_type, text, extra = REPLIES.get(path, OK)
         data = text.encode("utf-8")
         self.send_response(status, reason)

@@ -1,0 +1,190 @@
+// The web layer against the stand-in web service: what the services send is what the web
+// service receives.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "tests/web/Responder.h"
+#include "web/RecordDocument.h"
+#include "web/Services.h"
+
+using namespace fesko;
+using namespace fesko::web;
+
+namespace {
+
+const std::string kSource = FESKO_SOURCE_DIR;
+const std::string kPython = "/usr/bin/python3";  // the stand-in needs Debian's spyne
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Run(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+  }
+  while (!output.empty() && output.back() == '\n') output.pop_back();
+  return output;
+}
+
+// A stand-in of its own, on a free port and an empty database, for one test.
+class StandIn {
+ public:
+  StandIn() : port_(test::UnusedPort()) {
+    char pattern[] = "/tmp/fesko-web-standin-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    base_ = Run(kSource + "/scripts/webservice-start --fresh --port " + std::to_string(port_) +
+                " --db " + (dir_ / "standin.sqlite").string());
+  }
+  ~StandIn() {
+    Run(kSource + "/scripts/webservice-stop --port " + std::to_string(port_));
+    std::filesystem::remove_all(dir_);
+  }
+  bool Running() const { return base_.starts_with("http://"); }
+  WideString BaseUrl() const { return Utf8ToWide(base_); }
+
+  struct Call {
+    std::string page, soapAction, idcompra, accepted, readfilexmls;
+  };
+  std::vector<Call> Received() const {
+    auto out = dir_ / "received";
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    int count = std::stoi("0" + Run(kPython + " " + kSource + "/tests/web/received.py " + base_ +
+                                    " " + out.string()));
+    std::vector<Call> calls;
+    for (int n = 1; n <= count; ++n) {
+      auto field = [&](const char* name) {
+        return ReadFile(out / (std::to_string(n) + "." + name));
+      };
+      calls.push_back({field("page"), field("soapaction"), field("idcompra"), field("accepted"),
+                       field("readfilexmls")});
+    }
+    return calls;
+  }
+  void Queue(int idcompra, std::string_view orden, std::string_view estado) const {
+    Run(kPython + " " + kSource + "/webservice/standin.py ctl --base " + base_ + " queue " +
+        std::to_string(idcompra) + " " + std::string(orden) + " " + std::string(estado));
+  }
+
+ private:
+  int port_;
+  std::filesystem::path dir_;
+  std::string base_;
+};
+
+class StandInCall : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("no_proxy", "127.0.0.1,localhost", 1);
+    standIn = std::make_unique<StandIn>();
+    if (!standIn->Running()) GTEST_SKIP() << "the stand-in web service did not start";
+  }
+  std::unique_ptr<StandIn> standIn;
+};
+
+// Rows for a collection, in memory.
+class RepairRows : public RowSource {
+ public:
+  explicit RepairRows(int count) : count_(count) {}
+  void First() override { row_ = 0; }
+  bool Eof() override { return row_ >= count_; }
+  void Next() override { ++row_; }
+  int FieldCount() override { return static_cast<int>(kNewRepairTags.size()); }
+  std::string_view FieldText(int index) override {
+    text_ = std::to_string(row_) + (index == 6 ? " no enciende & <pantalla> 'rota'" : "");
+    return text_;
+  }
+
+ private:
+  int count_;
+  int row_ = 0;
+  std::string text_;
+};
+
+}  // namespace
+
+TEST_F(StandInCall, RecordDocumentsArriveIntact) {
+  std::vector<AnsiString> client = {"1532",
+                                    "  Pe\xF1"
+                                    "a N\xFA\xF1"
+                                    "ez & C\xED"
+                                    "a|Motores  ",
+                                    "j<pena>", "p&'\"w"};
+  WideString clientDocument = RecordDocument(BuildRecord(kClientRecord, kClientTags, client));
+  EXPECT_EQ(OpenServicePort(Service::upload_editar_cliente, standIn->BaseUrl())
+                .Execute(42, clientDocument),
+            u"OK");
+
+  // The company document keeps its accents, which travel as UTF-8.
+  std::vector<AnsiString> company = {
+      "Taller G\xFC"
+      "emes & Hijos",
+      "Cami\xF3n 10 <b>"};
+  WideString companyDocument =
+      RecordDocument(BuildRecord(kCompanyRecord, kCompanyTags, company, ValueEncoder::EscapeOnly));
+  OpenServicePort(Service::upload_inicializar_empresa, standIn->BaseUrl())
+      .Execute(42, companyDocument);
+
+  // A large collection goes in one call.
+  RepairRows repairs(3000);
+  WideString collection;
+  BuildCollection(collection, kRepairsList, kNewRepairTags, repairs);
+  WideString repairsDocument = RecordDocument(collection);
+  OpenServicePort(Service::upload_inicializar_reparaciones, standIn->BaseUrl())
+      .Execute(-5, repairsDocument);
+
+  auto calls = standIn->Received();
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].readfilexmls, WideToUtf8(clientDocument));
+  EXPECT_EQ(calls[0].idcompra, "42");
+  EXPECT_EQ(calls[1].readfilexmls, WideToUtf8(companyDocument));
+  EXPECT_NE(calls[1].readfilexmls.find("G\xC3\xBC"
+                                       "emes &amp; Hijos"),
+            std::string::npos);
+  EXPECT_EQ(calls[2].readfilexmls, WideToUtf8(repairsDocument));
+  EXPECT_EQ(calls[2].idcompra, "-5");
+  for (const auto& call : calls) EXPECT_EQ(call.accepted, "1") << call.page;
+}
+
+TEST_F(StandInCall, EveryServiceSendsItsOwnSoapActionToItsOwnPage) {
+  for (const ServiceEntry& entry : kServiceCatalogue) {
+    ServicePort port = OpenServicePort(entry.service, standIn->BaseUrl());
+    if (entry.sendsDocument) {
+      EXPECT_EQ(port.Execute(7, u"<Estado>\r\n<Codigo>1</Codigo>\r\n</Estado>\r\n"), u"OK");
+    } else {
+      EXPECT_EQ(port.Execute(7), u"");  // nothing queued
+    }
+  }
+  auto calls = standIn->Received();
+  ASSERT_EQ(calls.size(), kServiceCatalogue.size());
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    const ServiceEntry& entry = kServiceCatalogue[i];
+    EXPECT_EQ(calls[i].page, entry.page);
+    EXPECT_EQ(calls[i].soapAction, "\"" + std::string(entry.soapAction) + "\"");
+    EXPECT_EQ(calls[i].accepted, "1") << entry.name;
+    EXPECT_EQ(calls[i].idcompra, "7");
+  }
+}
+
+TEST_F(StandInCall, DownloadReturnsTheQueuedBudgetStates) {
+  standIn->Queue(42, "123", "2");
+  standIn->Queue(42, "124", "1");
+  standIn->Queue(43, "999", "3");  // another installation's
+  ServicePort download = OpenServicePort(Service::download, standIn->BaseUrl());
+  EXPECT_EQ(download.Execute(42),
+            u"<Orden>123</Orden><Estado>2</Estado>"
+            u"<Orden>124</Orden><Estado>1</Estado>");
+  EXPECT_EQ(download.Execute(42), u"");  // delivered once
+}
