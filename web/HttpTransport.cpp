@@ -120,14 +120,25 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
 CURL* KeptHandle() {
   EnsureCurlInitialised();
   thread_local Owned<CURL> handle;
-  if (handle) {
-    curl_easy_reset(handle.get());
-  } else {
+  if (!handle) {
     handle.reset(curl_easy_init());
     if (!handle) throw std::bad_alloc();
   }
   return handle.get();
 }
+
+// Resets the kept handle when a call ends, however it ends, so that it holds no pointer to the
+// call's buffers while it waits for the next one.
+class CallScope {
+ public:
+  explicit CallScope(CURL* curl) : curl_(curl) {}
+  ~CallScope() { curl_easy_reset(curl_); }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+
+ private:
+  CURL* curl_;
+};
 
 Owned<curl_slist> RequestHeaders(std::string_view soapAction) {
   std::string action = "SOAPAction: \"";
@@ -210,6 +221,7 @@ std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction
   Owned<curl_slist> headers = RequestHeaders(soapAction);
   Reply reply;
   char errorBuffer[CURL_ERROR_SIZE] = {};
+  CallScope scope(curl);
   SetOptions(curl, utf8Url, body, headers.get(), reply, errorBuffer);
 
   CURLcode code = curl_easy_perform(curl);

@@ -241,7 +241,10 @@ std::string BuildExecuteRequest(std::int32_t Idcompra,
 
   // libxml2 would write the declaration with an encoding attribute, or write non-ASCII as
   // character references; the bare declaration goes in front by hand instead.
-  std::string request = kDeclaration;
+  std::string request;
+  // Room for the envelope and some escaping, so a large document is not copied while it grows.
+  request.reserve(Readfilexmls ? Readfilexmls->size() + Readfilexmls->size() / 4 + 512 : 512);
+  request += kDeclaration;
   xmlSaveCtxt* save = xmlSaveToIO(AppendToString, nullptr, &request, kEncoding, XML_SAVE_NO_DECL);
   if (!save) throw std::bad_alloc();
   long written = xmlSaveDoc(save, doc.get());
