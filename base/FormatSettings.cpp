@@ -1,0 +1,560 @@
+#include "base/FormatSettings.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "base/Errors.h"
+
+namespace fesko {
+namespace {
+
+constexpr std::u16string_view kInvalidInteger = u"'%s' is not a valid integer value";
+constexpr std::u16string_view kInvalidDate = u"'%s' is not a valid date";
+constexpr std::u16string_view kInvalidTime = u"'%s' is not a valid time";
+
+char Lower(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(text[i]) != Lower(prefix[i])) return false;
+  }
+  return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+void AppendNumber(std::string& out, int value, int min_digits) {
+  char digits[16];
+  auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value < 0 ? -value : value);
+  (void)ec;
+  if (value < 0) out += '-';
+  for (int pad = min_digits - static_cast<int>(end - digits); pad > 0; --pad) out += '0';
+  out.append(digits, end);
+}
+
+bool UsesTwelveHourClock(std::string_view format) {
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (StartsWithNoCase(format.substr(i), "ampm") || StartsWithNoCase(format.substr(i), "am/pm"))
+      return true;
+  }
+  return false;
+}
+
+// ---- Reading the locale's strftime formats --------------------------------------------------
+
+// Turns a strftime date or time format into a pattern of ours; nullopt for conversions that
+// have no place in a short numeric format (names of days and months, week numbers ...).
+std::optional<std::string> FromStrftime(std::string_view format, std::string_view ampm_format,
+                                        char* separator, bool date) {
+  std::string out;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    char c = format[i];
+    if (c != '%') {
+      if (c == '\'' || c == '"') return std::nullopt;
+      bool is_separator = !std::isalnum(static_cast<unsigned char>(c)) && c != ' ';
+      if (is_separator) {
+        // The first separator is the locale's; the pattern names it by its placeholder.
+        if (*separator == 0) *separator = c;
+        if (c == *separator) {
+          out += date ? '/' : ':';
+          continue;
+        }
+      }
+      if (std::isalpha(static_cast<unsigned char>(c)) || c == '/' || c == ':') {
+        out += '"';
+        out += c;
+        out += '"';
+      } else {
+        out += c;
+      }
+      continue;
+    }
+    if (++i == format.size()) return std::nullopt;
+    char spec = format[i];
+    // Flags and widths of the GNU extensions carry nothing we can keep.
+    while ((spec == '-' || spec == '_' || spec == '0' || spec == 'E' || spec == 'O') &&
+           i + 1 < format.size()) {
+      spec = format[++i];
+    }
+    switch (spec) {
+      case 'd':
+        out += "dd";
+        break;
+      case 'e':
+        out += "d";
+        break;
+      case 'm':
+        out += "mm";
+        break;
+      // Two-digit years would be read back through a century window; four lose nothing.
+      case 'y':
+      case 'Y':
+      case 'C':
+        out += "yyyy";
+        break;
+      case 'D': {
+        char sep = 0;
+        auto sub = FromStrftime("%m/%d/%y", "", &sep, true);
+        if (*separator == 0) *separator = '/';
+        out += *sub;
+        break;
+      }
+      case 'F': {
+        char sep = 0;
+        auto sub = FromStrftime("%Y-%m-%d", "", &sep, true);
+        if (*separator == 0) *separator = '-';
+        out += *sub;
+        break;
+      }
+      case 'H':
+      case 'k':
+      case 'I':
+      case 'l':
+        out += "hh";
+        break;
+      case 'M':
+        out += "nn";
+        break;
+      case 'S':
+        out += "ss";
+        break;
+      case 'p':
+      case 'P':
+        out += "ampm";
+        break;
+      case 'T':
+        if (*separator == 0) *separator = ':';
+        out += "hh:nn:ss";
+        break;
+      case 'R':
+        if (*separator == 0) *separator = ':';
+        out += "hh:nn";
+        break;
+      case 'r': {
+        if (ampm_format.empty() || ampm_format.find("%r") != std::string_view::npos)
+          return std::nullopt;
+        auto sub = FromStrftime(ampm_format, "", separator, false);
+        if (!sub) return std::nullopt;
+        out += *sub;
+        break;
+      }
+      case '%':
+        out += '%';
+        break;
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
+bool IsPlainLocaleName(const std::string& name) {
+  return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
+}
+
+std::string EnvironmentLocaleName() {
+  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value) return value;
+  }
+  return {};
+}
+
+// ---- Reading dates and times ----------------------------------------------------------------
+
+struct Number {
+  int value;
+  int digits;
+};
+
+// The order of day, month and year in a short date format: "dmy", "mdy" or "ymd".
+std::string DateOrder(std::string_view format) {
+  std::string order;
+  bool quoted = false;
+  char quote = 0;
+  for (char c : format) {
+    if (quoted) {
+      if (c == quote) quoted = false;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      quoted = true;
+      quote = c;
+      continue;
+    }
+    char l = Lower(c);
+    if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos) order += l;
+  }
+  if (order.size() != 3) return "dmy";
+  return order;
+}
+
+int CurrentYear() {
+  return Today().Year;
+}
+
+// Two-digit years fall within fifty years of today, as the runtime reads them.
+int ExpandYear(const Number& year) {
+  if (year.digits > 2) return year.value;
+  int now = CurrentYear();
+  int century = now - now % 100;
+  int candidate = century + year.value;
+  if (candidate > now + 49) candidate -= 100;
+  if (candidate < now - 50) candidate += 100;
+  return candidate;
+}
+
+bool ReadNumber(std::string_view text, std::size_t* pos, Number* number) {
+  std::size_t start = *pos;
+  int value = 0;
+  while (*pos < text.size() && std::isdigit(static_cast<unsigned char>(text[*pos]))) {
+    if (*pos - start >= 9) return false;
+    value = value * 10 + (text[*pos] - '0');
+    ++*pos;
+  }
+  number->value = value;
+  number->digits = static_cast<int>(*pos - start);
+  return number->digits > 0;
+}
+
+std::optional<CalendarDate> TryStrToDate(std::string_view text, const TFormatSettings& settings) {
+  text = TrimBlanks(text);
+  std::vector<Number> parts;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    Number n;
+    if (!ReadNumber(text, &pos, &n)) return std::nullopt;
+    parts.push_back(n);
+    if (pos == text.size()) break;
+    char sep = text[pos];
+    if (sep != settings.DateSeparator && sep != '/' && sep != '-' && sep != '.')
+      return std::nullopt;
+    ++pos;
+    if (pos == text.size() || parts.size() == 3) return std::nullopt;
+  }
+  std::string order = DateOrder(settings.ShortDateFormat);
+  if (parts.size() == 3 && parts[0].digits == 4) order = "ymd";
+  CalendarDate date;
+  if (parts.size() == 3) {
+    for (std::size_t i = 0; i < 3; ++i) {
+      switch (order[i]) {
+        case 'd':
+          date.Day = parts[i].value;
+          break;
+        case 'm':
+          date.Month = parts[i].value;
+          break;
+        default:
+          if (parts[i].digits != 2 && parts[i].digits != 4) return std::nullopt;
+          date.Year = ExpandYear(parts[i]);
+      }
+    }
+  } else if (parts.size() == 2) {
+    std::string day_month;
+    for (char c : order)
+      if (c != 'y') day_month += c;
+    date.Year = CurrentYear();
+    date.Day = day_month[0] == 'd' ? parts[0].value : parts[1].value;
+    date.Month = day_month[0] == 'd' ? parts[1].value : parts[0].value;
+  } else {
+    return std::nullopt;
+  }
+  if (!IsValidDate(date)) return std::nullopt;
+  return date;
+}
+
+std::optional<TimeOfDay> TryStrToTime(std::string_view text, const TFormatSettings& settings) {
+  text = TrimBlanks(text);
+  // A day-half name before or after the numbers.
+  int half = 0;  // 0 none, 1 before noon, 2 after
+  auto take_half = [&](bool at_end) {
+    struct Name {
+      std::string_view text;
+      int half;
+    };
+    const Name names[] = {{settings.TimeAMString, 1},
+                          {settings.TimePMString, 2},
+                          {"AM", 1},
+                          {"PM", 2},
+                          {"a.m.", 1},
+                          {"p.m.", 2}};
+    for (const Name& name : names) {
+      if (name.text.empty() || text.size() < name.text.size()) continue;
+      std::string_view piece =
+          at_end ? text.substr(text.size() - name.text.size()) : text.substr(0, name.text.size());
+      if (StartsWithNoCase(piece, name.text)) {
+        half = name.half;
+        text = TrimBlanks(at_end ? text.substr(0, text.size() - name.text.size())
+                                 : text.substr(name.text.size()));
+        return;
+      }
+    }
+  };
+  take_half(true);
+  if (half == 0) take_half(false);
+
+  std::vector<Number> parts;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    Number n;
+    if (!ReadNumber(text, &pos, &n)) return std::nullopt;
+    parts.push_back(n);
+    if (pos == text.size()) break;
+    char sep = text[pos];
+    if (parts.size() == 3 && (sep == '.' || sep == ',' || sep == settings.DecimalSeparator)) {
+      // Fractions of a second are dropped, as when values are fetched.
+      ++pos;
+      Number fraction;
+      if (!ReadNumber(text, &pos, &fraction) || pos != text.size()) return std::nullopt;
+      break;
+    }
+    if (sep != settings.TimeSeparator && sep != ':' && sep != '.') return std::nullopt;
+    ++pos;
+    if (pos == text.size() || parts.size() == 3) return std::nullopt;
+  }
+  if (parts.size() < 2) return std::nullopt;
+  TimeOfDay time{parts[0].value, parts[1].value, parts.size() > 2 ? parts[2].value : 0};
+  if (half != 0) {
+    if (time.Hour < 1 || time.Hour > 12) return std::nullopt;
+    time.Hour = time.Hour % 12 + (half == 2 ? 12 : 0);
+  }
+  if (!IsValidTime(time)) return std::nullopt;
+  return time;
+}
+
+}  // namespace
+
+TFormatSettings DefaultFormatSettings() {
+  TFormatSettings s;
+  s.ShortDateFormat = "dd/mm/yyyy";
+  s.LongTimeFormat = "hh:nn:ss";
+  s.DateSeparator = '/';
+  s.TimeSeparator = ':';
+  s.DecimalSeparator = '.';
+  s.TimeAMString = "AM";
+  s.TimePMString = "PM";
+  return s;
+}
+
+TFormatSettings FormatSettingsFromLangInfo(std::string_view date_format,
+                                           std::string_view time_format,
+                                           std::string_view time_format_ampm, std::string_view am,
+                                           std::string_view pm) {
+  TFormatSettings s = DefaultFormatSettings();
+  char date_separator = 0;
+  auto date = FromStrftime(date_format, time_format_ampm, &date_separator, true);
+  if (date && DateOrder(*date).size() == 3 && date_separator != 0) {
+    s.ShortDateFormat = *date;
+    s.DateSeparator = date_separator;
+  }
+  char time_separator = 0;
+  auto time = FromStrftime(time_format, time_format_ampm, &time_separator, false);
+  if (time && time_separator != 0 && time->find("hh") != std::string::npos) {
+    s.LongTimeFormat = *time;
+    s.TimeSeparator = time_separator;
+  }
+  if (!am.empty()) s.TimeAMString = std::string(am);
+  if (!pm.empty()) s.TimePMString = std::string(pm);
+  return s;
+}
+
+TFormatSettings FormatSettingsFromLocale(const std::string& name) {
+  std::string effective = name.empty() ? EnvironmentLocaleName() : name;
+  if (IsPlainLocaleName(effective)) return DefaultFormatSettings();
+  locale_t locale = ::newlocale(LC_TIME_MASK, effective.c_str(), static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return DefaultFormatSettings();
+  TFormatSettings s =
+      FormatSettingsFromLangInfo(::nl_langinfo_l(D_FMT, locale), ::nl_langinfo_l(T_FMT, locale),
+                                 ::nl_langinfo_l(T_FMT_AMPM, locale),
+                                 ::nl_langinfo_l(AM_STR, locale), ::nl_langinfo_l(PM_STR, locale));
+  ::freelocale(locale);
+  return s;
+}
+
+TFormatSettings& FormatSettings() {
+  static TFormatSettings settings = FormatSettingsFromLocale("");
+  return settings;
+}
+
+bool IsValidDate(const CalendarDate& d) {
+  if (d.Year < 1 || d.Year > 9999 || d.Month < 1 || d.Month > 12 || d.Day < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (d.Year % 4 == 0 && d.Year % 100 != 0) || d.Year % 400 == 0;
+  int days = kDays[d.Month - 1] + (d.Month == 2 && leap ? 1 : 0);
+  return d.Day <= days;
+}
+
+bool IsValidTime(const TimeOfDay& t) {
+  return t.Hour >= 0 && t.Hour < 24 && t.Minute >= 0 && t.Minute < 60 && t.Second >= 0 &&
+         t.Second < 60;
+}
+
+void AppendFormatted(std::string& out, std::string_view format, const CalendarDate& date,
+                     const TimeOfDay& time, const TFormatSettings& settings) {
+  bool twelve = UsesTwelveHourClock(format);
+  bool after_hour = false;
+  std::size_t i = 0;
+  while (i < format.size()) {
+    char c = format[i];
+    char l = Lower(c);
+    if (c == '\'' || c == '"') {
+      std::size_t end = format.find(c, i + 1);
+      if (end == std::string_view::npos) end = format.size();
+      out.append(format.substr(i + 1, end - i - 1));
+      i = end + 1;
+      continue;
+    }
+    if (c == '/') {
+      out += settings.DateSeparator;
+      ++i;
+      continue;
+    }
+    if (c == ':') {
+      out += settings.TimeSeparator;
+      ++i;
+      continue;
+    }
+    if (l == 'a') {
+      std::string_view rest = format.substr(i);
+      bool pm = time.Hour >= 12;
+      if (StartsWithNoCase(rest, "ampm")) {
+        out += pm ? settings.TimePMString : settings.TimeAMString;
+        i += 4;
+      } else if (StartsWithNoCase(rest, "am/pm")) {
+        out.append(rest.substr(pm ? 3 : 0, 2));
+        i += 5;
+      } else {
+        out += c;
+        ++i;
+      }
+      continue;
+    }
+    if (l != 'd' && l != 'm' && l != 'y' && l != 'h' && l != 'n' && l != 's' && l != 'z') {
+      out += c;
+      ++i;
+      continue;
+    }
+    std::size_t run = 1;
+    while (i + run < format.size() && Lower(format[i + run]) == l) ++run;
+    int width = run >= 2 ? 2 : 1;
+    switch (l) {
+      case 'd':
+        AppendNumber(out, date.Day, width);
+        break;
+      case 'm':
+        AppendNumber(out, after_hour ? time.Minute : date.Month, width);
+        break;
+      case 'y':
+        if (run <= 2) {
+          AppendNumber(out, date.Year % 100, 2);
+        } else {
+          AppendNumber(out, date.Year, 4);
+        }
+        break;
+      case 'h': {
+        int hour = time.Hour;
+        if (twelve) hour = hour % 12 == 0 ? 12 : hour % 12;
+        AppendNumber(out, hour, width);
+        break;
+      }
+      case 'n':
+        AppendNumber(out, time.Minute, width);
+        break;
+      case 's':
+        AppendNumber(out, time.Second, width);
+        break;
+      case 'z':
+        AppendNumber(out, 0, run >= 3 ? 3 : 1);
+        break;
+    }
+    after_hour = l == 'h';
+    i += run;
+  }
+}
+
+AnsiString DateToStr(const CalendarDate& date, const TFormatSettings& settings) {
+  std::string out;
+  AppendFormatted(out, settings.ShortDateFormat, date, {}, settings);
+  return out;
+}
+
+AnsiString TimeToStr(const TimeOfDay& time, const TFormatSettings& settings) {
+  return FormatTime(settings.LongTimeFormat, time, settings);
+}
+
+AnsiString FormatTime(std::string_view format, const TimeOfDay& time,
+                      const TFormatSettings& settings) {
+  std::string out;
+  AppendFormatted(out, format, {}, time, settings);
+  return out;
+}
+
+CalendarDate StrToDate(std::string_view text, const TFormatSettings& settings) {
+  if (auto date = TryStrToDate(text, settings)) return *date;
+  throw EConvertError(FormatMessage(kInvalidDate, {AnsiToWide(text)}));
+}
+
+TimeOfDay StrToTime(std::string_view text, const TFormatSettings& settings) {
+  if (auto time = TryStrToTime(text, settings)) return *time;
+  throw EConvertError(FormatMessage(kInvalidTime, {AnsiToWide(text)}));
+}
+
+DateAndTime StrToDateTime(std::string_view text, const TFormatSettings& settings) {
+  std::string_view trimmed = TrimBlanks(text);
+  if (auto date = TryStrToDate(trimmed, settings)) return {*date, {}};
+  std::size_t blank = trimmed.find(' ');
+  if (blank != std::string_view::npos) {
+    auto date = TryStrToDate(trimmed.substr(0, blank), settings);
+    auto time = TryStrToTime(trimmed.substr(blank + 1), settings);
+    if (date && time) return {*date, *time};
+  }
+  if (auto time = TryStrToTime(trimmed, settings)) return {{1899, 12, 30}, *time};
+  throw EConvertError(FormatMessage(kInvalidDate, {AnsiToWide(text)}));
+}
+
+void RaiseNotAnInteger(std::string_view text) {
+  throw EConvertError(FormatMessage(kInvalidInteger, {AnsiToWide(text)}));
+}
+
+int StrToInt(std::string_view text) {
+  std::string_view trimmed = TrimBlanks(text);
+  if (trimmed.size() > 1 && trimmed[0] == '+' &&
+      std::isdigit(static_cast<unsigned char>(trimmed[1])))
+    trimmed.remove_prefix(1);
+  int value = 0;
+  auto [end, ec] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), value);
+  if (trimmed.empty() || ec != std::errc() || end != trimmed.data() + trimmed.size()) {
+    RaiseNotAnInteger(text);
+  }
+  return value;
+}
+
+CalendarDate Today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+}
+
+TimeOfDay TimeNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  return {local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+}  // namespace fesko
