@@ -7,6 +7,12 @@ TDataModule1::TDataModule1() {
   transaccion.SetDefaultDatabase(&service);
   transaccion.DefaultAction = TACommit;
   transaccion.AutoCommit = false;
+  for (TMDOQuery* query : {&Consulta, &ConsultaVs, &ConsultaSimple, &consultaRep, &ConsultaPresup,
+                           &consultaestado, &consultaempresa, &ConsultaProduccion}) {
+    query->SetDatabase(&service);
+    query->SetTransaction(&transaccion);
+    query->BufferChunks = 1000;
+  }
 }
 
 TDataModule1::~TDataModule1() = default;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "database/MDODatabase.h"
+#include "database/MDOQuery.h"
 
 namespace fesko::db {
 
@@ -15,10 +16,20 @@ class TDataModule1 {
   TDataModule1& operator=(const TDataModule1&) = delete;
 
   // The members are declared in creation order and destroyed in reverse: queries first, then
-  // the transaction, then the connections.
+  // the event connection, the transaction and the query connection.
   TMDODatabase service;
   TMDOTransaction transaccion;
   TIBDatabase Service1;
+
+  // The query components, each on `service` and `transaccion`, fetching 1000 rows at a time.
+  TMDOQuery Consulta{"Consulta"};
+  TMDOQuery ConsultaVs{"ConsultaVs"};
+  TMDOQuery ConsultaSimple{"ConsultaSimple"};
+  TMDOQuery consultaRep{"consultaRep"};
+  TMDOQuery ConsultaPresup{"ConsultaPresup"};
+  TMDOQuery consultaestado{"consultaestado"};
+  TMDOQuery consultaempresa{"consultaempresa"};
+  TMDOQuery ConsultaProduccion{"ConsultaProduccion"};
 };
 
 // The first step of every unit of work: roll back `transaccion` if a failed unit left it

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdlib>
 #include <string_view>
 
+#include "base/FormatSettings.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
@@ -114,13 +114,7 @@ int CodeOf(const std::array<std::string_view, N>& names, std::string_view name) 
 
 // Reads an integer the way the string-to-integer conversion does: a bad text is an error.
 int ParseInteger(const AnsiString& value) {
-  std::string trimmed = Trim(value);
-  char* end = nullptr;
-  long n = std::strtol(trimmed.c_str(), &end, 10);
-  if (trimmed.empty() || *end != '\0') {
-    throw EConvertError(FormatMessage(u"'%s' is not a valid integer value", {AnsiToWide(value)}));
-  }
-  return static_cast<int>(n);
+  return StrToInt(value);
 }
 
 // One database of isc_start_multiple's vector, laid out as the client library reads it.

@@ -83,9 +83,13 @@ WideString ComposeStatusMessage(const ISC_STATUS* status) {
   return AnsiToWide(text);
 }
 
+EMDOFirebirdError MDOFirebirdError(const ISC_STATUS* status) {
+  return EMDOFirebirdError(ComposeStatusMessage(status), SqlCodeOf(status),
+                           static_cast<int32_t>(status[1]));
+}
+
 void RaiseMDOFirebirdError(const ISC_STATUS* status) {
-  throw EMDOFirebirdError(ComposeStatusMessage(status), SqlCodeOf(status),
-                          static_cast<int32_t>(status[1]));
+  throw MDOFirebirdError(status);
 }
 
 EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args) {

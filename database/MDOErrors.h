@@ -97,6 +97,8 @@ WideString ComposeStatusMessage(const ISC_STATUS* status);
 [[noreturn]] void RaiseIBClientError(int number, std::initializer_list<WideString> args = {});
 
 EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args = {});
+// The server error of a status vector, for callers that must clean up before raising it.
+EMDOFirebirdError MDOFirebirdError(const ISC_STATUS* status = StatusVector());
 
 // Raises client error 3 naming the entry point when the loaded library lacks it.
 template <typename Fn>
