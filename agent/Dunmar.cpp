@@ -1,0 +1,103 @@
+// Dunmar: the program's entry. Creates the data module, connects both connections with the
+// settings of config.ini, creates the hidden main window and runs the message loop.
+#include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "agent/QtMessageBox.h"
+#include "agent/UPpal.h"
+#include "base/ApplicationErrors.h"
+#include "base/ConfigFile.h"
+#include "database/Datamodule.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+
+// SIGTERM and SIGINT (Ctrl-C in a terminal) close the main window, so the program ends the
+// way "Salir" ends it: tray icon removed, connections closed, status 0.
+void OnStopSignal(int) {
+  char byte = 1;
+  [[maybe_unused]] auto n = ::write(g_signal_pipe[1], &byte, 1);
+}
+
+void CloseMainWindowOnStopSignals(QWidget* window) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return;
+  auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, window);
+  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+    char byte;
+    [[maybe_unused]] auto n = ::read(g_signal_pipe[0], &byte, 1);
+    window->close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+}
+
+// Without a desktop the program still syncs, on Qt's offscreen platform.
+void ChoosePlatform() {
+  auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::fputs(
+        "Dunmar: no desktop (neither DISPLAY nor WAYLAND_DISPLAY is set); running offscreen\n",
+        stderr);
+  }
+}
+
+void Connect(fesko::db::TDataModule1& data) {
+  using fesko::ReadConfigString;
+  auto ini = fesko::OpenConfigFile("config.ini");
+  std::string ipserver = ReadConfigString(ini.get(), "conexion", "ipserver");
+  std::string usuario = ReadConfigString(ini.get(), "conexion", "usuario");
+  std::string clave = ReadConfigString(ini.get(), "conexion", "clave");
+  std::string rutabd = ReadConfigString(ini.get(), "conexion", "rutabd");
+  fesko::FreeConfigFile(ini);
+  std::string database_name = ipserver + ":" + rutabd;
+
+  data.service.SetDatabaseName(database_name);
+  data.service.SetParam("user_name", usuario);
+  data.service.SetParam("Password", clave);
+  data.service.Open();
+
+  data.Service1.SetDatabaseName(database_name);
+  data.Service1.SetParam("user_name", usuario);
+  data.Service1.SetParam("password", clave);
+  data.Service1.Open();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ChoosePlatform();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Dunmar"));
+  // A tray agent: closing a box while the main window is hidden must not end the program.
+  QApplication::setQuitOnLastWindowClosed(false);
+  fesko::InstallQtMessageBoxes();
+  try {
+    auto data = std::make_unique<fesko::db::TDataModule1>();
+    Connect(*data);
+    auto window = std::make_unique<fesko::TFrmPpal>(*data);
+    CloseMainWindowOnStopSignals(window.get());
+    int status = QApplication::exec();
+    window.reset();
+    data.reset();
+    return status;
+  } catch (const std::exception& error) {
+    fesko::ShowFatalError(error);
+    return 1;
+  }
+}

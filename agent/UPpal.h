@@ -1,0 +1,52 @@
+// The main window TFrmPpal: hidden for the whole run, it owns what the program keeps between
+// events (the account number box, the poll timer, the tray icon, the event listeners, the tag
+// list) and ends the program when it closes.
+#pragma once
+
+#include <QLineEdit>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "agent/Timer.h"
+#include "database/Datamodule.h"
+
+namespace fesko {
+
+class TFrmPpal : public QWidget {
+ public:
+  // Builds the window and runs its creation handler; the window stays hidden.
+  explicit TFrmPpal(db::TDataModule1& data);
+  ~TFrmPpal() override;
+
+  db::TDataModule1& Data() { return data_; }
+  QLineEdit* txtcuenta;
+  TTimer* Timer1;
+  // Element names paired by position with the values of the record being built.
+  std::vector<std::string> Tags;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate();
+  db::TDataModule1& data_;
+};
+
+// Runs a handler of a window: an error that escapes it goes to the application's standard
+// error box and the program runs on.
+template <typename Fn>
+void RunHandler(Fn&& handler);
+
+}  // namespace fesko
+
+#include "base/ApplicationErrors.h"
+
+template <typename Fn>
+void fesko::RunHandler(Fn&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}

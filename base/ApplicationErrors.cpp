@@ -1,0 +1,28 @@
+#include "base/ApplicationErrors.h"
+
+#include <cstdio>
+
+#include "base/Errors.h"
+#include "base/MessageBox.h"
+
+namespace fesko {
+namespace {
+constexpr std::u16string_view kApplicationTitle = u"Dunmar";
+constexpr std::u16string_view kFatalCaption = u"Application Error";
+}  // namespace
+
+void ShowException(const std::exception& error) {
+  MessageBox(ErrorMessage(error), WideString(kApplicationTitle), MB_OK | MB_ICONERROR);
+}
+
+void ShowFatalError(const std::exception& error) {
+  WideString text = u"Exception " + AnsiToWide(ErrorClassName(error)) + u" in module " +
+                    WideString(kApplicationTitle) + u".\r\n" + ErrorMessage(error);
+  std::string line = std::string("Dunmar: ") + ErrorClassName(error) + ": " +
+                     WideToUtf8(ErrorMessage(error)) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+  MessageBox(text, WideString(kFatalCaption), MB_OK | MB_ICONERROR);
+}
+
+}  // namespace fesko

@@ -1,0 +1,17 @@
+// The two boxes that report errors no unit of work handled: the application's standard error
+// box (a window's handler failed; the program runs on) and the fatal "Application Error" box
+// (start-up failed, or an event handler failed).
+#pragma once
+
+#include <exception>
+
+namespace fesko {
+
+// The error's message, an error icon, the application title "Dunmar".
+void ShowException(const std::exception& error);
+
+// "Application Error" with the error's class and message; also written to standard error, so a
+// run without a desktop says why it stopped.
+void ShowFatalError(const std::exception& error);
+
+}  // namespace fesko
