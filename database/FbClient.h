@@ -10,22 +10,48 @@
 namespace fesko::db {
 
 // The entry points the program uses. Names follow the client library's.
-#define FESKO_FB_ENTRY_POINTS(X)                                                                  \
-  X(isc_attach_database)                                                                          \
-  X(isc_detach_database)                                                                          \
-  X(isc_database_info)                                                                            \
-  X(isc_start_multiple) X(isc_commit_transaction) X(isc_rollback_transaction)                     \
-      X(isc_commit_retaining) X(isc_rollback_retaining) X(isc_dsql_alloc_statement2)              \
-          X(isc_dsql_prepare) X(isc_dsql_sql_info) X(isc_dsql_describe) X(isc_dsql_describe_bind) \
-              X(isc_dsql_execute) X(isc_dsql_execute2) X(isc_dsql_set_cursor_name)                \
-                  X(isc_dsql_fetch) X(isc_dsql_free_statement) X(isc_open_blob2) X(isc_blob_info) \
-                      X(isc_get_segment) X(isc_close_blob) X(isc_decode_sql_date)                 \
-                          X(isc_decode_sql_time) X(isc_decode_timestamp) X(isc_encode_sql_date)   \
-                              X(isc_encode_sql_time) X(isc_encode_timestamp) X(isc_vax_integer)   \
-                                  X(isc_sqlcode) X(isc_event_block) X(isc_que_events)             \
-                                      X(isc_event_counts) X(isc_cancel_events) X(isc_free)        \
-                                          X(isc_dsql_execute_immediate) X(isc_create_blob2)       \
-                                              X(isc_put_segment) X(isc_cancel_blob)
+// clang-format off
+#define FESKO_FB_ENTRY_POINTS(X) \
+  X(isc_attach_database) \
+  X(isc_detach_database) \
+  X(isc_database_info) \
+  X(isc_start_multiple) \
+  X(isc_commit_transaction) \
+  X(isc_rollback_transaction) \
+  X(isc_commit_retaining) \
+  X(isc_rollback_retaining) \
+  X(isc_dsql_alloc_statement2) \
+  X(isc_dsql_prepare) \
+  X(isc_dsql_sql_info) \
+  X(isc_dsql_describe) \
+  X(isc_dsql_describe_bind) \
+  X(isc_dsql_execute) \
+  X(isc_dsql_execute2) \
+  X(isc_dsql_set_cursor_name) \
+  X(isc_dsql_fetch) \
+  X(isc_dsql_free_statement) \
+  X(isc_open_blob2) \
+  X(isc_blob_info) \
+  X(isc_get_segment) \
+  X(isc_close_blob) \
+  X(isc_decode_sql_date) \
+  X(isc_decode_sql_time) \
+  X(isc_decode_timestamp) \
+  X(isc_encode_sql_date) \
+  X(isc_encode_sql_time) \
+  X(isc_encode_timestamp) \
+  X(isc_vax_integer) \
+  X(isc_sqlcode) \
+  X(isc_event_block) \
+  X(isc_que_events) \
+  X(isc_event_counts) \
+  X(isc_cancel_events) \
+  X(isc_free) \
+  X(isc_dsql_execute_immediate) \
+  X(isc_create_blob2) \
+  X(isc_put_segment) \
+  X(isc_cancel_blob)
+// clang-format on
 
 // isc_interprete is declared deprecated; its type is spelled out so the binding stays clean.
 using isc_interprete_fn = ISC_LONG (*)(ISC_SCHAR*, ISC_STATUS**);

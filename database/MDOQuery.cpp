@@ -577,7 +577,6 @@ void TMDOQuery::CreateFields() {
     field.kind_ = kind;
     field.scale_ = var.sqlscale;
     field.size_ = var.sqllen;
-    field.varying_ = (var.sqltype & ~1) == SQL_VARYING;
     field.name_.assign(var.aliasname, static_cast<std::size_t>(var.aliasname_length));
     fields_.push_back(std::move(field));
   }

@@ -118,7 +118,6 @@ class TMDOField {
   TFieldKind kind_ = TFieldKind::kString;
   int scale_ = 0;
   int size_ = 0;
-  bool varying_ = false;
   AnsiString name_;
 };
 
