@@ -2,6 +2,8 @@
 // fixed reply shapes by path, and a log of every request it received.
 #pragma once
 
+#include "tests/support/StandIn.h"
+
 #include <sys/types.h>
 
 #include <filesystem>
@@ -49,6 +51,6 @@ class Responder {
 };
 
 // A loopback port nobody listens on.
-int UnusedPort();
+using fesko::test::UnusedPort;
 
 }  // namespace fesko::web::test

@@ -206,7 +206,7 @@ TEST_F(SoapCall, EndpointThatIsNotHttpIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(SoapCall, RefusedConnectionFailsWithTheTransportMessage) {
-  int port = test::UnusedPort();
+  int port = fesko::test::UnusedPort();
   std::string url = "http://127.0.0.1:" + std::to_string(port) + "/adownload.aspx";
   Failure refused = FailureOf([&] { CallExecute(Utf8ToWide(url), kAction, 1, std::nullopt); });
   EXPECT_EQ(refused.className, "ESOAPHTTPException");

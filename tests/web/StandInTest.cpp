@@ -8,7 +8,7 @@
 #include <memory>
 #include <sstream>
 
-#include "tests/web/Responder.h"
+#include "tests/support/StandIn.h"
 #include "web/RecordDocument.h"
 #include "web/Services.h"
 
@@ -17,77 +17,11 @@ using namespace fesko::web;
 
 namespace {
 
-const std::string kSource = FESKO_SOURCE_DIR;
-const std::string kPython = "/usr/bin/python3";  // the stand-in needs Debian's spyne
-
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Run(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-  }
-  while (!output.empty() && output.back() == '\n') output.pop_back();
-  return output;
-}
-
-// A stand-in of its own, on a free port and an empty database, for one test.
-class StandIn {
- public:
-  StandIn() : port_(test::UnusedPort()) {
-    char pattern[] = "/tmp/fesko-web-standin-XXXXXX";
-    dir_ = mkdtemp(pattern);
-    base_ = Run(kSource + "/scripts/webservice-start --fresh --port " + std::to_string(port_) +
-                " --db " + (dir_ / "standin.sqlite").string());
-  }
-  ~StandIn() {
-    Run(kSource + "/scripts/webservice-stop --port " + std::to_string(port_));
-    std::filesystem::remove_all(dir_);
-  }
-  bool Running() const { return base_.starts_with("http://"); }
-  WideString BaseUrl() const { return Utf8ToWide(base_); }
-
-  struct Call {
-    std::string page, soapAction, idcompra, accepted, readfilexmls;
-  };
-  std::vector<Call> Received() const {
-    auto out = dir_ / "received";
-    std::filesystem::remove_all(out);
-    std::filesystem::create_directories(out);
-    int count = std::stoi("0" + Run(kPython + " " + kSource + "/tests/web/received.py " + base_ +
-                                    " " + out.string()));
-    std::vector<Call> calls;
-    for (int n = 1; n <= count; ++n) {
-      auto field = [&](const char* name) {
-        return ReadFile(out / (std::to_string(n) + "." + name));
-      };
-      calls.push_back({field("page"), field("soapaction"), field("idcompra"), field("accepted"),
-                       field("readfilexmls")});
-    }
-    return calls;
-  }
-  void Queue(int idcompra, std::string_view orden, std::string_view estado) const {
-    Run(kPython + " " + kSource + "/webservice/standin.py ctl --base " + base_ + " queue " +
-        std::to_string(idcompra) + " " + std::string(orden) + " " + std::string(estado));
-  }
-
- private:
-  int port_;
-  std::filesystem::path dir_;
-  std::string base_;
-};
+using fesko::test::StandIn;
 
 class StandInCall : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("no_proxy", "127.0.0.1,localhost", 1);
     standIn = std::make_unique<StandIn>();
     if (!standIn->Running()) GTEST_SKIP() << "the stand-in web service did not start";
   }
@@ -172,7 +106,7 @@ TEST_F(StandInCall, EveryServiceSendsItsOwnSoapActionToItsOwnPage) {
   for (std::size_t i = 0; i < calls.size(); ++i) {
     const ServiceEntry& entry = kServiceCatalogue[i];
     EXPECT_EQ(calls[i].page, entry.page);
-    EXPECT_EQ(calls[i].soapAction, "\"" + std::string(entry.soapAction) + "\"");
+    EXPECT_EQ(calls[i].soapaction, "\"" + std::string(entry.soapAction) + "\"");
     EXPECT_EQ(calls[i].accepted, "1") << entry.name;
     EXPECT_EQ(calls[i].idcompra, "7");
   }

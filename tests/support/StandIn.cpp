@@ -1,0 +1,116 @@
+#include "tests/support/StandIn.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/TestDatabase.h"
+
+namespace fesko::test {
+namespace {
+
+const char kPython[] = "/usr/bin/python3";  // the stand-in needs Debian's spyne
+
+std::string Run(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    ::pclose(pipe);
+  }
+  while (!output.empty() && output.back() == '\n') output.pop_back();
+  return output;
+}
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Quote(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+int UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+StandIn::StandIn() : port_(UnusedPort()) {
+  // The agent must reach the stand-in directly, whatever proxy the environment names.
+  ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+  char pattern[] = "/tmp/fesko-standin-XXXXXX";
+  dir_ = ::mkdtemp(pattern);
+  base_ = Run(SourceDir() + "/scripts/webservice-start --fresh --port " + std::to_string(port_) +
+              " --db " + (dir_ / "standin.sqlite").string());
+}
+
+StandIn::~StandIn() {
+  Run(SourceDir() + "/scripts/webservice-stop --port " + std::to_string(port_));
+  std::filesystem::remove_all(dir_);
+}
+
+std::string StandIn::Control(const std::string& arguments) const {
+  return Run(std::string(kPython) + " " + SourceDir() + "/webservice/standin.py ctl --base " +
+             base_ + " " + arguments + " >/dev/null 2>&1");
+}
+
+std::vector<StandIn::Call> StandIn::Received(std::string_view page) const {
+  auto out = dir_ / "received";
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directories(out);
+  int count = std::stoi("0" + Run(std::string(kPython) + " " + SourceDir() +
+                                  "/tests/support/received.py " + base_ + " " + out.string()));
+  std::vector<Call> calls;
+  for (int n = 1; n <= count; ++n) {
+    auto field = [&](const char* name) { return ReadFile(out / (std::to_string(n) + "." + name)); };
+    Call call{field("page"), field("soapaction"), field("idcompra"), field("accepted"),
+              field("readfilexmls")};
+    if (page.empty() || call.page == page) calls.push_back(std::move(call));
+  }
+  return calls;
+}
+
+void StandIn::Queue(int idcompra, std::string_view orden, std::string_view estado) const {
+  Control("queue " + std::to_string(idcompra) + " " + Quote(orden) + " " + Quote(estado));
+}
+
+void StandIn::QueueRaw(int idcompra, std::string_view text) const {
+  Control("queue-raw " + std::to_string(idcompra) + " " + Quote(text));
+}
+
+void StandIn::Fail(std::string_view page, std::string_view mode, int seconds) const {
+  Control("fail " + Quote(page) + " " + Quote(mode) +
+          (seconds > 0 ? " --seconds " + std::to_string(seconds) : std::string()));
+}
+
+void StandIn::Reset() const {
+  Control("reset");
+}
+
+}  // namespace fesko::test
