@@ -1,0 +1,486 @@
+#include "agent/SyncAgent.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <functional>
+#include <span>
+
+#include "base/ConfigFile.h"
+#include "database/MDOErrors.h"
+#include "database/WorkshopQueries.h"
+#include "web/RecordDocument.h"
+#include "web/Services.h"
+
+namespace fesko {
+namespace {
+
+using db::TMDOQuery;
+using web::Service;
+
+constexpr char kConfigName[] = "config.ini";
+// Times are always written so; reading also takes what the long time format once wrote.
+constexpr std::string_view kMarkerTimeFormat = "hh:mm:ss";
+
+constexpr std::u16string_view kSendingTitle = u"Fesko 15318 - Enviando Datos";
+
+// The markers in config.ini. Names are matched without regard to case, so each entry has one
+// spelling here whichever spelling older files use.
+struct CodeMarker {
+  const char* section;
+  const char* key;
+};
+struct MomentMarker {
+  const char* section;
+  const char* date_key;
+  const char* time_key;
+};
+constexpr CodeMarker kClientCode{"ultimo_cliente", "cliente"};
+constexpr MomentMarker kClientMoment{"fecha_actualizacion_cliente", "Fecha", "Hora"};
+constexpr CodeMarker kRepairCode{"nueva_reparacion", "codigo"};
+constexpr MomentMarker kRepairMoment{"nueva_reparacion", "fecha", "hora"};
+constexpr MomentMarker kBudgetMoment{"presupuesto", "fecha", "hora"};
+
+int ReadCode(const TIniFile* ini, const CodeMarker& marker) {
+  return StrToInt(ReadConfigString(ini, marker.section, marker.key));
+}
+
+DateAndTime ReadMoment(const TIniFile* ini, const MomentMarker& marker) {
+  return {StrToDate(ReadConfigString(ini, marker.section, marker.date_key)),
+          StrToTime(ReadConfigString(ini, marker.section, marker.time_key))};
+}
+
+void WriteCode(const TIniFile* ini, const CodeMarker& marker, int code) {
+  WriteConfigString(ini, marker.section, marker.key, std::to_string(code));
+}
+
+void WriteMoment(const TIniFile* ini, const MomentMarker& marker, const DateAndTime& moment) {
+  WriteConfigString(ini, marker.section, marker.date_key, DateToStr(moment.Date));
+  WriteConfigString(ini, marker.section, marker.time_key,
+                    FormatTime(kMarkerTimeFormat, moment.Time));
+}
+
+// Opens config.ini for one use and frees it whatever happens.
+struct ConfigUse {
+  ConfigUse() : file(OpenConfigFile(kConfigName)) {}
+  ~ConfigUse() { FreeConfigFile(file); }
+  std::unique_ptr<TIniFile> file;
+};
+
+// Lower-cases the letters A to Z only; accented letters stay as they are.
+WideString LowerAscii(const AnsiString& text) {
+  WideString out = AnsiToWide(text);
+  for (char16_t& c : out) {
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return out;
+}
+
+// The columns of a result row that go into a document, in tag order.
+using Columns = std::span<const int>;
+constexpr std::array<int, 4> kClientColumns = {0, 1, 2, 3};
+constexpr std::array<int, 14> kRepairColumns = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
+constexpr std::array<int, 7> kRepairStateColumns = {0, 8, 9, 10, 11, 12, 13};
+constexpr std::array<int, 6> kBudgetStateColumns = {0, 8, 9, 10, 11, 12};
+
+WideString DocumentFromRow(TMDOQuery& query, std::string_view record, web::TagList tags,
+                           Columns columns) {
+  std::vector<AnsiString> values;
+  values.reserve(columns.size());
+  for (int column : columns) values.emplace_back(query.FieldText(column));
+  return web::RecordDocument(web::BuildRecord(record, tags, values));
+}
+
+// One kind of change: what selects it, which document carries it, where it goes.
+struct ChangeKind {
+  Service service;
+  std::string_view record;
+  web::TagList tags;
+  Columns columns;
+};
+
+const ChangeKind kChangedClientKind{Service::upload_editar_cliente, web::kClientRecord,
+                                    web::kClientTags, kClientColumns};
+const ChangeKind kNewClientKind{Service::upload_nuevo_cliente, web::kClientRecord, web::kClientTags,
+                                kClientColumns};
+const ChangeKind kNewRepairKind{Service::upload_nueva_reparacion, web::kRepairRecord,
+                                web::kNewRepairTags, kRepairColumns};
+const ChangeKind kChangedRepairKind{Service::upload_editar_reparacion, web::kRepairRecord,
+                                    web::kRepairStateTags, kRepairStateColumns};
+const ChangeKind kChangedBudgetKind{Service::upload_editar_reparacion, web::kRepairRecord,
+                                    web::kBudgetStateTags, kBudgetStateColumns};
+
+// Blanks and control characters off both ends.
+WideString TrimControls(std::u16string_view text) {
+  std::size_t begin = 0, end = text.size();
+  while (begin < end && text[begin] <= u' ') ++begin;
+  while (end > begin && text[end - 1] <= u' ') --end;
+  return WideString(text.substr(begin, end - begin));
+}
+
+// 1-based position of the first occurrence, 0 when absent.
+long Pos(std::u16string_view needle, std::u16string_view text) {
+  auto at = text.find(needle);
+  return at == std::u16string_view::npos ? 0 : static_cast<long>(at) + 1;
+}
+
+// `count` characters from the 1-based `start`; a start below 1 counts as 1.
+std::u16string_view Copy(std::u16string_view text, long start, long count) {
+  if (start < 1) start = 1;
+  if (count <= 0 || start > static_cast<long>(text.size())) return {};
+  return text.substr(static_cast<std::size_t>(start - 1), static_cast<std::size_t>(count));
+}
+
+int ClampedInterval(int value, int milliseconds_per_unit) {
+  if (value <= 0) return 0;
+  if (value > INT_MAX / milliseconds_per_unit) return INT_MAX;
+  return value * milliseconds_per_unit;
+}
+
+}  // namespace
+
+std::vector<BudgetStateChange> ScanDownloadReply(WideString reply) {
+  static constexpr std::u16string_view kError = u"<Error>";
+  static constexpr std::u16string_view kErrorEnd = u"</Error>";
+  static constexpr std::u16string_view kOrden = u"<Orden>";
+  static constexpr std::u16string_view kOrdenEnd = u"</Orden>";
+  static constexpr std::u16string_view kEstado = u"<Estado>";
+  static constexpr std::u16string_view kEstadoEnd = u"</Estado>";
+
+  std::vector<BudgetStateChange> changes;
+  long p = Pos(kError, reply), q = Pos(kErrorEnd, reply);
+  if (reply.empty() || !TrimControls(Copy(reply, p + 7, q - p - 7)).empty() ||
+      Pos(kOrden, reply) == 0) {
+    return changes;
+  }
+  while (true) {
+    long o = Pos(kOrden, reply), c = Pos(kOrdenEnd, reply);
+    long e = Pos(kEstado, reply), f = Pos(kEstadoEnd, reply);
+    // A pair is "<Orden>", "</Orden>", "<Estado>", "</Estado>" in that order; anything else
+    // would remove nothing and find the same tags again, so the scan ends there.
+    if (!(o > 0 && c > o && e > c && f > e)) break;
+    changes.push_back({TrimControls(Copy(reply, o + 7, c - (o + 7))),
+                       TrimControls(Copy(reply, e + 8, f - (e + 8)))});
+    reply.erase(static_cast<std::size_t>(o - 1), static_cast<std::size_t>(f - o + 9));
+    if (Pos(kOrden, reply) == 0) break;
+  }
+  return changes;
+}
+
+int TSyncAgent::AccountNumber() {
+  return StrToInt(host_.AccountText());
+}
+
+void TSyncAgent::SetPollMinutes(int minutes) {
+  host_.SetPollInterval(ClampedInterval(minutes, 60000));
+}
+
+void TSyncAgent::ReadSettings() {
+  try {
+    RollbackIfActive(data_);
+    data_.transaccion.StartTransaction();
+    host_.SetAccountText(db::ReadAccountNumber(data_.Consulta));
+    base_url_ = LowerAscii(db::ReadBaseUrl(data_.Consulta));
+    SetPollMinutes(db::ReadPollMinutes(data_.Consulta, host_.AccountText()));
+    data_.transaccion.Commit();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, u"error en la busqueda de licencia", u"error de consulta");
+  }
+}
+
+void TSyncAgent::CatchUp() {
+  static constexpr std::u16string_view kChangedClientsText =
+      u"Se Enviaron Exitosamente los Datos Actualizados de los Cliente ";
+  static constexpr std::u16string_view kNewClientsText =
+      u"Se Enviaron Exitosamente los Nuevos Datos de los Cliente ";
+  static constexpr std::u16string_view kNewRepairsText =
+      u"Se Enviaron Exitosamente los Nuevos Datos de Reparaciones";
+  static constexpr std::u16string_view kChangedRepairsText =
+      u"Se Enviaron Exitosamente los Datos Actualizados de Reparacion a traves de Reparacion";
+  static constexpr std::u16string_view kChangedBudgetsText =
+      u"Se Enviaron Exitosamente los Datos Actualizados de Reparacion, a traves de Presupuestos";
+
+  DateAndTime client_moment, repair_moment, budget_moment;
+  int client_code = 0, repair_code = 0;
+  {
+    ConfigUse ini;
+    AnsiString client_marker =
+        ReadConfigString(ini.file.get(), kClientCode.section, kClientCode.key);
+    if (client_marker.empty()) {
+      // First run: only what changes from now on is sent. Its database errors are not the
+      // catch-up's to report; they end start-up's sync like any other error.
+      RollbackIfActive(data_);
+      data_.transaccion.StartTransaction();
+      DateAndTime now = db::ReadServerMoment(data_.consultaestado);
+      int max_client = db::MaxClientCode(data_.consultaestado);
+      int max_repair = db::MaxRepairCode(data_.consultaestado);
+      data_.transaccion.Commit();
+      WriteCode(ini.file.get(), kClientCode, max_client);
+      WriteMoment(ini.file.get(), kClientMoment, now);
+      WriteCode(ini.file.get(), kRepairCode, max_repair);
+      WriteMoment(ini.file.get(), kRepairMoment, now);
+      WriteMoment(ini.file.get(), kBudgetMoment, now);
+      client_marker = std::to_string(max_client);
+    }
+    client_code = StrToInt(client_marker);
+    client_moment = ReadMoment(ini.file.get(), kClientMoment);
+    repair_code = ReadCode(ini.file.get(), kRepairCode);
+    repair_moment = ReadMoment(ini.file.get(), kRepairMoment);
+    budget_moment = ReadMoment(ini.file.get(), kBudgetMoment);
+  }
+
+  struct Set {
+    TMDOQuery& query;
+    const ChangeKind& kind;
+    std::u16string_view balloon;
+  };
+  std::array<Set, 5> sets = {{
+      {data_.Consulta, kChangedClientKind, kChangedClientsText},
+      {data_.ConsultaVs, kNewClientKind, kNewClientsText},
+      {data_.ConsultaSimple, kNewRepairKind, kNewRepairsText},
+      {data_.consultaRep, kChangedRepairKind, kChangedRepairsText},
+      {data_.ConsultaPresup, kChangedBudgetKind, kChangedBudgetsText},
+  }};
+  DateAndTime moment;
+  int new_client_code = 0, new_repair_code = 0;
+  try {
+    RollbackIfActive(data_);
+    data_.transaccion.StartTransaction();
+    // The server's moment before anything is selected: every change stamped after it is left
+    // for the next pass or the live uploads, none is skipped.
+    moment = db::ReadServerMoment(data_.consultaestado);
+    db::ClientsChangedSince(data_.Consulta, client_moment.Date, client_moment.Time);
+    db::ClientsAfterCode(data_.ConsultaVs, client_code);
+    db::RepairsAfterCode(data_.ConsultaSimple, repair_code);
+    db::RepairsChangedSince(data_.consultaRep, repair_moment.Date, repair_moment.Time);
+    db::BudgetsChangedSince(data_.ConsultaPresup, budget_moment.Date, budget_moment.Time);
+    new_client_code = db::MaxClientCode(data_.consultaestado);
+    new_repair_code = db::MaxRepairCode(data_.consultaestado);
+    for (Set& set : sets) {
+      if (set.query.IsEmpty()) continue;
+      for (set.query.First(); !set.query.Eof(); set.query.Next()) {
+        WideString document =
+            DocumentFromRow(set.query, set.kind.record, set.kind.tags, set.kind.columns);
+        web::OpenServicePort(set.kind.service, base_url_).Execute(AccountNumber(), document);
+      }
+      host_.ShowBalloon(WideString(kSendingTitle), WideString(set.balloon));
+    }
+    data_.transaccion.Commit();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, u"erroe en la busqueda de clientes", u"error de consulta");
+    return;
+  }
+
+  ConfigUse ini;
+  WriteCode(ini.file.get(), kClientCode, new_client_code);
+  WriteMoment(ini.file.get(), kClientMoment, moment);
+  WriteCode(ini.file.get(), kRepairCode, new_repair_code);
+  WriteMoment(ini.file.get(), kRepairMoment, moment);
+  WriteMoment(ini.file.get(), kBudgetMoment, moment);
+}
+
+// ---- Live uploads --------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::u16string_view kLiveErrorCaption = u"Error de consulta";
+constexpr std::u16string_view kRepairsSearchError = u"error en la Busqueda de Reparaciones";
+constexpr std::u16string_view kRepairEditedText =
+    u"Se Enviaron exitosamente los Datos de la Reparación Editada";
+
+struct NewKind {
+  const ChangeKind& kind;
+  const CodeMarker& marker;
+  void (*select)(TMDOQuery&, int);
+  std::u16string_view text;
+  std::u16string_view error;
+};
+
+struct ChangedKind {
+  const ChangeKind& kind;
+  const MomentMarker& marker;
+  void (*select)(TMDOQuery&, const CalendarDate&, const TimeOfDay&);
+  std::u16string_view title;
+  std::u16string_view text;
+  std::u16string_view error;
+};
+
+const NewKind kNewClients{kNewClientKind, kClientCode, db::ClientsAfterCode,
+                          u"Se Enviaron exitosamente los Datos del Nuevo Cliente ",
+                          u"error en la Busqueda de nuevo cliente"};
+const NewKind kNewRepairs{kNewRepairKind, kRepairCode, db::RepairsAfterCode,
+                          u"Se Enviaron exitosamente los Datos de la Nueva Reparación ",
+                          kRepairsSearchError};
+
+const std::array<ChangedKind, 3> kChangedKinds = {{
+    {kChangedClientKind, kClientMoment, db::ClientsChangedSince, kSendingTitle,
+     u"Se Enviaron Exitosamente los Datos Actualizados del Cliente ",
+     u"error en la Busqueda de cliente"},
+    {kChangedRepairKind, kRepairMoment, db::RepairsChangedSince,
+     u"Fesko 15318 - Enviando Datos a Traves de Reparaciones", kRepairEditedText,
+     kRepairsSearchError},
+    {kChangedBudgetKind, kBudgetMoment, db::BudgetsChangedSince,
+     u"Fesko 15318 - Enviando Datos a Traves de Presupuestos", kRepairEditedText,
+     kRepairsSearchError},
+}};
+
+}  // namespace
+
+void TSyncAgent::NewClients() {
+  SendNewRows(true);
+}
+void TSyncAgent::NewRepairs() {
+  SendNewRows(false);
+}
+void TSyncAgent::ChangedClients() {
+  SendChangedRows(0);
+}
+void TSyncAgent::ChangedRepairs() {
+  SendChangedRows(1);
+}
+void TSyncAgent::ChangedBudgets() {
+  SendChangedRows(2);
+}
+
+void TSyncAgent::SendNewRows(bool clients) {
+  const NewKind& kind = clients ? kNewClients : kNewRepairs;
+  int marker;
+  {
+    ConfigUse ini;
+    marker = ReadCode(ini.file.get(), kind.marker);
+  }
+  std::vector<Upload> uploads;
+  try {
+    RollbackIfActive(data_);
+    data_.transaccion.StartTransaction();
+    TMDOQuery& query = data_.Consulta;
+    kind.select(query, marker);
+    for (query.First(); !query.Eof(); query.Next()) {
+      uploads.push_back(
+          {query.Fields(0).AsInteger(),
+           DocumentFromRow(query, kind.kind.record, kind.kind.tags, kind.kind.columns)});
+    }
+    data_.transaccion.Commit();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, WideString(kind.error), WideString(kLiveErrorCaption));
+    return;
+  }
+  if (uploads.empty()) return;
+  // Lowest code first, so the marker can follow each call and a failure keeps exactly what
+  // was sent. A repair with several budgets has several rows; its code is passed only after
+  // the last of them.
+  std::stable_sort(uploads.begin(), uploads.end(),
+                   [](const Upload& a, const Upload& b) { return a.code < b.code; });
+  for (std::size_t i = 0; i < uploads.size(); ++i) {
+    web::OpenServicePort(kind.kind.service, base_url_)
+        .Execute(AccountNumber(), uploads[i].document);
+    if (i + 1 == uploads.size() || uploads[i + 1].code != uploads[i].code) {
+      ConfigUse ini;
+      WriteCode(ini.file.get(), kind.marker, uploads[i].code);
+    }
+  }
+  host_.ShowBalloon(WideString(kSendingTitle), WideString(kind.text));
+}
+
+void TSyncAgent::SendChangedRows(int index) {
+  const ChangedKind& kind = kChangedKinds[static_cast<std::size_t>(index)];
+  DateAndTime since;
+  {
+    ConfigUse ini;
+    since = ReadMoment(ini.file.get(), kind.marker);
+  }
+  std::vector<WideString> documents;
+  DateAndTime moment;
+  try {
+    RollbackIfActive(data_);
+    data_.transaccion.StartTransaction();
+    moment = db::ReadServerMoment(data_.ConsultaSimple);
+    TMDOQuery& query = data_.Consulta;
+    kind.select(query, since.Date, since.Time);
+    for (query.First(); !query.Eof(); query.Next()) {
+      documents.push_back(
+          DocumentFromRow(query, kind.kind.record, kind.kind.tags, kind.kind.columns));
+    }
+    data_.transaccion.Commit();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, WideString(kind.error), WideString(kLiveErrorCaption));
+    return;
+  }
+  if (documents.empty()) return;
+  for (const WideString& document : documents) {
+    web::OpenServicePort(kind.kind.service, base_url_).Execute(AccountNumber(), document);
+  }
+  host_.ShowBalloon(WideString(kind.title), WideString(kind.text));
+  ConfigUse ini;
+  WriteMoment(ini.file.get(), kind.marker, moment);
+}
+
+// ---- Budget-state poll ---------------------------------------------------------------------
+
+void TSyncAgent::ReadPollSettings() {
+  try {
+    RollbackIfActive(data_);
+    data_.transaccion.StartTransaction();
+    host_.SetAccountText(db::ReadAccountNumber(data_.Consulta));
+    SetPollMinutes(db::ReadPollMinutes(data_.Consulta, host_.AccountText()));
+    data_.transaccion.Commit();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, u"error en la busqueda del tiempo de actualizacion",
+                          u"error de consulta");
+  }
+}
+
+void TSyncAgent::Poll() {
+  static constexpr std::u16string_view kUpdateError = u"error en la actualizacion de presupuestos";
+  static constexpr std::u16string_view kUpdateCaption = u"error de consulta";
+  WideString reply;
+  try {
+    reply = web::OpenServicePort(Service::download, base_url_).Execute(AccountNumber());
+  } catch (const std::exception&) {
+    // The web service may be away for a while; the next tick asks again.
+  }
+  std::vector<BudgetStateChange> changes = ScanDownloadReply(std::move(reply));
+  if (changes.empty()) return;
+
+  int applied = 0;
+  try {
+    RollbackIfActive(data_);
+    data_.transaccion.StartTransaction();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, WideString(kUpdateError), WideString(kUpdateCaption));
+    return;
+  }
+  for (const BudgetStateChange& change : changes) {
+    try {
+      db::SetBudgetState(data_.Consulta, WideToAnsi(change.code), WideToAnsi(change.state));
+      ++applied;
+      // Re-read in the same transaction, so the document carries the new state.
+      db::RepairStateByRepair(data_.ConsultaVs, StrToInt(WideToAnsi(change.code)));
+      WideString document = web::RecordDocument(
+          web::BuildRecord(web::kRepairRecord, web::kRepairStateTags, data_.ConsultaVs));
+      web::OpenServicePort(Service::upload_editar_reparacion, base_url_)
+          .Execute(AccountNumber(), document);
+    } catch (const std::exception&) {
+      // A pair that cannot be applied or re-sent is skipped; the others go on.
+    }
+  }
+  try {
+    data_.transaccion.Commit();
+  } catch (const db::EMDOError& error) {
+    data_.transaccion.Rollback();
+    db::ShowDatabaseError(error, WideString(kUpdateError), WideString(kUpdateCaption));
+    return;
+  }
+  if (applied > 0) {
+    host_.ShowBalloon(u"Fesko 15318 - Actualización Exitosa",
+                      u"Se Actualizaron con Exito los Datos de Presupuestos");
+  }
+}
+
+}  // namespace fesko
