@@ -1,0 +1,390 @@
+// The sync against the real server and the stand-in web service: what reaches the web service,
+// what config.ini holds afterwards, and what the operator saw.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "agent/SyncAgent.h"
+#include "base/ConfigFile.h"
+#include "base/MessageBox.h"
+#include "database/WorkshopQueries.h"
+#include "tests/support/StandIn.h"
+#include "tests/support/TestDatabase.h"
+#include "web/HttpTransport.h"
+#include "web/WebErrors.h"
+
+using namespace fesko;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Balloon {
+  WideString title, text;
+};
+
+class TestHost : public SyncHost {
+ public:
+  AnsiString AccountText() override { return account; }
+  void SetAccountText(const AnsiString& text) override { account = text; }
+  void SetPollInterval(int ms) override { interval = ms; }
+  void ShowBalloon(const WideString& title, const WideString& text) override {
+    balloons.push_back({title, text});
+  }
+  AnsiString account;
+  int interval = 6000000;
+  std::vector<Balloon> balloons;
+};
+
+class SyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    standin_ = std::make_unique<test::StandIn>();
+    ASSERT_TRUE(standin_->Running());
+    database_ = test::CreateDatabase("sync");
+    folder_ = fs::temp_directory_path() / ("fesko-sync-" + std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    std::ofstream(folder_ / "config.ini") << "[conexion]\nipserver=localhost\n";
+    SetApplicationFolder(folder_.string());
+    Sql("update parametros set appweburl='" + standin_->Base() + "', tiempoupdapp=5;");
+    data_ = std::make_unique<db::TDataModule1>();
+    data_->service.SetDatabaseName(database_);
+    data_->service.SetParam("user_name", test::DbUser());
+    data_->service.SetParam("Password", test::DbPassword());
+    data_->service.Open();
+    agent_ = std::make_unique<TSyncAgent>(*data_, host_);
+    agent_->ReadSettings();
+  }
+  void TearDown() override {
+    agent_.reset();
+    data_.reset();
+    SetApplicationFolder("");
+    fs::remove_all(folder_);
+  }
+
+  void Sql(const std::string& sql) { test::RunIsql(database_, sql); }
+  // Change stamps as the workshop's triggers would have written them at another moment.
+  void Restamp(const std::string& table, const std::string& where, const std::string& fecha,
+               const std::string& hora) {
+    Sql("alter trigger " + table + "_aud inactive;\ncommit;\nupdate " + table +
+        " set fecha_aud = " + fecha + ", hora_aud = " + hora + " where " + where +
+        ";\ncommit;\nalter trigger " + table + "_aud active;");
+  }
+  AnsiString Marker(const char* section, const char* key) {
+    auto ini = OpenConfigFile("config.ini");
+    AnsiString value = ReadConfigString(ini.get(), section, key);
+    FreeConfigFile(ini);
+    return value;
+  }
+  void SetMarker(const char* section, const char* key, const AnsiString& value) {
+    auto ini = OpenConfigFile("config.ini");
+    WriteConfigString(ini.get(), section, key, value);
+    FreeConfigFile(ini);
+  }
+  std::vector<test::StandIn::Call> Received(std::string_view page = {}) {
+    return standin_->Received(page);
+  }
+  // Change stamps and markers count in whole seconds and a change in the marker's own second is
+  // sent again (better twice than never); tests that expect nothing wait for the next second.
+  static void NextSecond() { std::this_thread::sleep_for(1100ms); }
+  // The marker moment the server would write now, to compare with what was written.
+  DateAndTime ServerNow() {
+    RollbackIfActive(*data_);
+    data_->transaccion.StartTransaction();
+    DateAndTime now = db::ReadServerMoment(data_->Consulta);
+    data_->transaccion.Commit();
+    return now;
+  }
+
+  std::unique_ptr<test::StandIn> standin_;
+  std::string database_;
+  fs::path folder_;
+  TestHost host_;
+  std::unique_ptr<db::TDataModule1> data_;
+  std::unique_ptr<TSyncAgent> agent_;
+  ScriptedMessageBoxes boxes_;
+};
+
+constexpr char kNuevoCliente[] = "aupload_nuevo_cliente.aspx";
+constexpr char kEditarCliente[] = "aupload_editar_cliente.aspx";
+constexpr char kNuevaReparacion[] = "aupload_nueva_reparacion.aspx";
+constexpr char kEditarReparacion[] = "aupload_editar_reparacion.aspx";
+
+const std::u16string kSending = u"Fesko 15318 - Enviando Datos";
+
+}  // namespace
+
+TEST(DownloadReply, PairsAreReadInOrderAndTrimmed) {
+  auto changes = ScanDownloadReply(
+      u"x<Orden> 12 </Orden>junk<Estado>\t2\r\n</Estado><Orden>13</Orden><Estado>1</Estado>y");
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].code, u"12");
+  EXPECT_EQ(changes[0].state, u"2");
+  EXPECT_EQ(changes[1].code, u"13");
+  EXPECT_EQ(changes[1].state, u"1");
+}
+
+TEST(DownloadReply, ErrorsEmptyRepliesAndRepliesWithoutOrdersGiveNothing) {
+  EXPECT_TRUE(ScanDownloadReply(u"").empty());
+  EXPECT_TRUE(ScanDownloadReply(u"<Estado>1</Estado>").empty());
+  EXPECT_TRUE(
+      ScanDownloadReply(u"<Error>licencia vencida</Error><Orden>1</Orden><Estado>2</Estado>")
+          .empty());
+  // An empty error element is no error.
+  EXPECT_EQ(ScanDownloadReply(u"<Error> </Error><Orden>1</Orden><Estado>2</Estado>").size(), 1u);
+}
+
+TEST(DownloadReply, MalformedRepliesEndTheScanInsteadOfSpinning) {
+  // No "</Estado>" after the order, tags in the wrong order, a closing tag first.
+  EXPECT_TRUE(ScanDownloadReply(u"<Orden>1</Orden><Estado>2").empty());
+  EXPECT_TRUE(ScanDownloadReply(u"<Estado>2</Estado><Orden>1</Orden>").empty());
+  EXPECT_TRUE(ScanDownloadReply(u"</Orden><Orden>1<Estado>2</Estado>").empty());
+  // Pairs before the malformed one are kept.
+  auto changes = ScanDownloadReply(u"<Orden>1</Orden><Estado>2</Estado><Orden>3</Orden>");
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].code, u"1");
+}
+
+TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
+  Sql("insert into clientes (codigo, nombres) values (7, 'Ana');"
+      "insert into reparaciones (codigo, cliente) values (30, 7);");
+  NextSecond();
+  DateAndTime before = ServerNow();
+  agent_->CatchUp();
+  EXPECT_TRUE(Received().empty());
+  EXPECT_TRUE(host_.balloons.empty());
+  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "7");
+  EXPECT_EQ(Marker("Nueva_Reparacion", "Codigo"), "30");
+  EXPECT_EQ(StrToDate(Marker("presupuesto", "fecha")), before.Date);
+  TimeOfDay hora = StrToTime(Marker("fecha_actualizacion_cliente", "hora"));
+  EXPECT_GE(hora.Hour * 3600 + hora.Minute * 60 + hora.Second,
+            before.Time.Hour * 3600 + before.Time.Minute * 60 + before.Time.Second);
+  EXPECT_EQ(Marker("presupuesto", "hora").size(), 8u);  // hh:mm:ss
+
+  // Nothing changed since: no call, no balloon.
+  NextSecond();
+  agent_->CatchUp();
+  EXPECT_TRUE(Received().empty());
+  EXPECT_TRUE(host_.balloons.empty());
+}
+
+TEST_F(SyncTest, TheCatchUpSendsEveryRowChangedSinceTheMarkersOneCallEach) {
+  agent_->CatchUp();  // seeds the markers
+  Sql("insert into clientes (codigo, nombres, login, \"PASSWORD\") values (1, 'Jos\xe9', 'j', 'p');"
+      "insert into clientes (codigo, nombres) values (2, 'Mar\xed"
+      "a');"
+      "insert into monedas values ('UYU', 'Pesos');"
+      "insert into reparaciones (codigo, cliente, falla) values (5, 1, 'No enciende');"
+      "insert into presupuestos (codigo, idreparacion, estado, detalle, moneda, total)"
+      "  values (9, 5, 1, 'Fuente', 'UYU', 1500.50);");
+  agent_->CatchUp();
+
+  auto calls = Received();
+  std::vector<std::string> pages;
+  for (const auto& call : calls) pages.push_back(call.page);
+  // New clients are also changed clients: both sets send them, the changed set first.
+  EXPECT_EQ(pages,
+            (std::vector<std::string>{kEditarCliente, kEditarCliente, kNuevoCliente, kNuevoCliente,
+                                      kNuevaReparacion, kEditarReparacion, kEditarReparacion}))
+      << calls.size();
+  EXPECT_EQ(calls[2].idcompra, "15318");
+  EXPECT_NE(calls[2].readfilexmls.find("<Nombre>Jose</Nombre>"), std::string::npos);
+  // The budget set carries the budget-state tags only.
+  const std::string& budget = calls.back().readfilexmls;
+  EXPECT_EQ(budget,
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Reparacion>\r\n<Orden>5</Orden>\r\n"
+            "<Estado>1</Estado>\r\n<FechaDePresupuesto></FechaDePresupuesto>\r\n"
+            "<InformeAlCliente>Fuente</InformeAlCliente>\r\n<MonedasCodigo>UYU</MonedasCodigo>\r\n"
+            "<Total>1500.5</Total>\r\n</Reparacion>\r\n");
+  ASSERT_EQ(host_.balloons.size(), 5u);
+  EXPECT_EQ(host_.balloons[0].title, kSending);
+  EXPECT_EQ(host_.balloons[1].text, u"Se Enviaron Exitosamente los Nuevos Datos de los Cliente ");
+  EXPECT_EQ(host_.balloons[4].text,
+            u"Se Enviaron Exitosamente los Datos Actualizados de Reparacion, a traves de "
+            u"Presupuestos");
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "2");
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "5");
+}
+
+TEST_F(SyncTest, AChangeOnAnEarlierDayAtAnEarlierHourIsNotLost) {
+  agent_->CatchUp();
+  Sql("insert into clientes (codigo, nombres) values (1, 'Ana');");
+  agent_->CatchUp();  // the new client goes out and the markers move to now
+  standin_->Reset();
+  // The marker two days ago at 16:00; a change yesterday at 15:00.
+  Sql("update clientes set nombres = 'Ana Mar\xed"
+      "a' where codigo = 1;");
+  Restamp("clientes", "codigo = 1", "current_date - 1", "'15:00:00'");
+  RollbackIfActive(*data_);
+  data_->transaccion.StartTransaction();
+  data_->Consulta.Close();
+  data_->Consulta.SQL().Clear();
+  data_->Consulta.SQL().Add("select current_date - 2 from rdb$database");
+  data_->Consulta.Open();
+  CalendarDate two_days_ago = data_->Consulta.Fields(0).AsDate();
+  data_->transaccion.Commit();
+  SetMarker("fecha_actualizacion_cliente", "fecha", DateToStr(two_days_ago));
+  SetMarker("fecha_actualizacion_cliente", "hora", "16:00:00");
+  agent_->CatchUp();
+  auto calls = Received(kEditarCliente);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_NE(calls[0].readfilexmls.find("<Nombre>Ana Maria</Nombre>"), std::string::npos);
+}
+
+TEST_F(SyncTest, AWebFailureKeepsTheMarkersAndTheNextStartSendsTheRest) {
+  agent_->CatchUp();
+  std::string old_code = Marker("nueva_reparacion", "codigo");
+  std::string old_time = Marker("presupuesto", "hora");
+  Sql("insert into clientes (codigo, nombres) values (1, 'Ana');"
+      "insert into reparaciones (codigo, cliente) values (1, 1);"
+      "insert into reparaciones (codigo, cliente) values (2, 1);");
+  standin_->Fail(kNuevaReparacion, "500fault");
+  EXPECT_THROW(agent_->CatchUp(), web::ERemotableException);
+  EXPECT_EQ(Received(kNuevoCliente).size(), 1u);  // what went before stays sent
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), old_code);
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "0");
+  EXPECT_EQ(Marker("presupuesto", "hora"), old_time);
+
+  standin_->Fail(kNuevaReparacion, "none");
+  standin_->Reset();
+  agent_->CatchUp();
+  EXPECT_EQ(Received(kNuevoCliente).size(), 1u);
+  EXPECT_EQ(Received(kNuevaReparacion).size(), 2u);
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "2");
+}
+
+TEST_F(SyncTest, ANonIntegerAccountNumberStopsAtTheFirstRow) {
+  agent_->CatchUp();
+  Sql("insert into clientes (codigo, nombres) values (1, 'Ana');");
+  host_.account = "15318x";
+  EXPECT_THROW(agent_->CatchUp(), EConvertError);
+  EXPECT_TRUE(Received().empty());
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "0");
+}
+
+TEST_F(SyncTest, ADatabaseErrorInThePassIsShownAndKeepsTheMarkers) {
+  agent_->CatchUp();
+  SetMarker("nueva_reparacion", "codigo", "3");
+  Sql("insert into reparaciones (codigo) values (4);");
+  Sql("revoke all on reparaciones from public;");
+  // A user without rights on the table fails the pass with the database error box.
+  data_->service.Close();
+  data_->service.SetParam("user_name", test::NoRightsUser());
+  data_->service.SetParam("Password", test::NoRightsPassword());
+  data_->service.Open();
+  agent_->CatchUp();
+  auto shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, u"Lo siento, no tienes autorización para realizar esta acción");
+  EXPECT_EQ(shown[0].caption, u"error de consulta");
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "3");
+  EXPECT_FALSE(data_->transaccion.Active());
+}
+
+TEST_F(SyncTest, LiveUploadsSendEveryRowTheirMarkerHasNotCovered) {
+  agent_->CatchUp();
+  // Two clients in one transaction, handled by one late delivery.
+  Sql("insert into clientes (codigo, nombres) values (11, 'Uno');"
+      "insert into clientes (codigo, nombres) values (10, 'Diez');");
+  agent_->NewClients();
+  auto calls = Received(kNuevoCliente);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_NE(calls[0].readfilexmls.find("<Codigo>10</Codigo>"), std::string::npos);
+  EXPECT_NE(calls[1].readfilexmls.find("<Codigo>11</Codigo>"), std::string::npos);
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "11");
+  ASSERT_EQ(host_.balloons.size(), 1u);
+  EXPECT_EQ(host_.balloons[0].text, u"Se Enviaron exitosamente los Datos del Nuevo Cliente ");
+
+  // Two quick edits, one delivery: both go.
+  Sql("update clientes set nombres = 'Once' where codigo = 11;"
+      "update clientes set nombres = 'Dos' where codigo = 10;");
+  agent_->ChangedClients();
+  EXPECT_EQ(Received(kEditarCliente).size(), 2u);
+
+  // A delivery with nothing new sends nothing and shows nothing.
+  host_.balloons.clear();
+  NextSecond();
+  agent_->NewClients();
+  agent_->ChangedClients();
+  EXPECT_EQ(Received(kNuevoCliente).size(), 2u);
+  EXPECT_EQ(Received(kEditarCliente).size(), 2u);
+  EXPECT_TRUE(host_.balloons.empty());
+}
+
+TEST_F(SyncTest, AFailedLiveUploadIsCarriedByTheNextDeliveryOfItsKind) {
+  agent_->CatchUp();
+  Sql("insert into reparaciones (codigo, falla) values (1, 'a');"
+      "insert into reparaciones (codigo, falla) values (2, 'b');");
+  standin_->Fail(kNuevaReparacion, "404");
+  EXPECT_THROW(agent_->NewRepairs(), web::ESOAPHTTPException);
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "0");
+  EXPECT_FALSE(data_->transaccion.Active());  // committed before the web call
+  standin_->Fail(kNuevaReparacion, "none");
+  Sql("insert into reparaciones (codigo, falla) values (3, 'c');");
+  agent_->NewRepairs();
+  auto calls = Received(kNuevaReparacion);
+  int accepted = 0;
+  for (const auto& call : calls) accepted += call.accepted == "1";
+  EXPECT_EQ(accepted, 3);
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "3");
+
+  // A changed budget goes to the repair page with the budget-state tags.
+  Sql("insert into presupuestos (codigo, idreparacion, estado, total) values (1, 2, 1, 10);");
+  agent_->ChangedBudgets();
+  auto budget = Received(kEditarReparacion);
+  ASSERT_EQ(budget.size(), 1u);
+  EXPECT_EQ(budget[0].readfilexmls.find("EstadoRep"), std::string::npos);
+  EXPECT_EQ(host_.balloons.back().title, u"Fesko 15318 - Enviando Datos a Traves de Presupuestos");
+}
+
+TEST_F(SyncTest, ThePollAppliesQueuedStatesAndReuploadsTheRepairs) {
+  agent_->CatchUp();
+  Sql("insert into reparaciones (codigo, estado) values (20, 3);"
+      "insert into reparaciones (codigo, estado) values (21, 3);"
+      "insert into presupuestos (codigo, idreparacion, estado) values (1, 20, 1);"
+      "insert into presupuestos (codigo, idreparacion, estado) values (2, 21, 1);");
+  standin_->Queue(15318, "20", "2");
+  standin_->Queue(15318, "abc", "2");
+  standin_->Queue(15318, "21", "3");
+  agent_->Poll();
+  std::string rows = test::RunIsql(database_, "select idreparacion, estado from presupuestos;");
+  EXPECT_NE(rows.find("20            2"), std::string::npos) << rows;
+  EXPECT_NE(rows.find("21            3"), std::string::npos) << rows;
+  auto uploads = Received(kEditarReparacion);
+  ASSERT_EQ(uploads.size(), 2u);
+  EXPECT_NE(uploads[0].readfilexmls.find("<Orden>20</Orden>\r\n<Estado>2</Estado>"),
+            std::string::npos);
+  EXPECT_NE(uploads[1].readfilexmls.find("<Orden>21</Orden>\r\n<Estado>3</Estado>"),
+            std::string::npos);
+  ASSERT_EQ(host_.balloons.size(), 1u);
+  EXPECT_EQ(host_.balloons[0].title, u"Fesko 15318 - Actualización Exitosa");
+  EXPECT_FALSE(data_->transaccion.Active());
+
+  // Nothing queued, an error reply, a malformed reply: no change, no balloon, no box.
+  host_.balloons.clear();
+  agent_->Poll();
+  standin_->QueueRaw(15318, "<Orden>21</Orden><Estado>9");
+  agent_->Poll();
+  standin_->Fail("adownload.aspx", "500fault");
+  agent_->Poll();
+  EXPECT_TRUE(host_.balloons.empty());
+  EXPECT_TRUE(boxes_.Boxes().empty());
+  EXPECT_EQ(Received(kEditarReparacion).size(), 2u);
+}
+
+TEST_F(SyncTest, ThePollIntervalIsInMinutesAndZeroStopsIt) {
+  EXPECT_EQ(host_.interval, 5 * 60000);
+  EXPECT_EQ(host_.account, "15318");
+  host_.account = "otra cosa";
+  agent_->ReadPollSettings();
+  EXPECT_EQ(host_.account, "15318");  // the show handler undoes an edit of the box
+  Sql("update parametros set tiempoupdapp = 0;");
+  agent_->ReadPollSettings();
+  EXPECT_EQ(host_.interval, 0);
+}
