@@ -304,12 +304,12 @@ TEST_F(SyncTest, LiveUploadsSendEveryRowTheirMarkerHasNotCovered) {
   // Two quick edits, one delivery: both go.
   Sql("update clientes set nombres = 'Once' where codigo = 11;"
       "update clientes set nombres = 'Dos' where codigo = 10;");
+  NextSecond();
   agent_->ChangedClients();
   EXPECT_EQ(Received(kEditarCliente).size(), 2u);
 
   // A delivery with nothing new sends nothing and shows nothing.
   host_.balloons.clear();
-  NextSecond();
   agent_->NewClients();
   agent_->ChangedClients();
   EXPECT_EQ(Received(kNuevoCliente).size(), 2u);

@@ -20,7 +20,12 @@ ChildProcess::ChildProcess(const std::string& executable,
   if (::pipe2(pipefd, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  for (const auto& e : extra_env) env.push_back(e);
+  // An entry given here replaces the inherited one of the same name.
+  for (const auto& e : extra_env) {
+    std::string name = e.substr(0, e.find('=') + 1);
+    std::erase_if(env, [&](const std::string& old) { return old.starts_with(name); });
+    env.push_back(e);
+  }
   pid_ = ::fork();
   if (pid_ == 0) {
     ::dup2(pipefd[1], STDERR_FILENO);
