@@ -1,0 +1,342 @@
+// The event listener against the real server: events posted by committed transactions on a
+// second attachment, delivered on the UI thread of a Qt application.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <chrono>
+#include <thread>
+
+#include "agent/QtUiThread.h"
+#include "base/MessageBox.h"
+#include "base/UiThread.h"
+#include "database/IBEvents.h"
+#include "database/MDOErrors.h"
+#include "tests/support/TestDatabase.h"
+
+using namespace fesko;
+using namespace fesko::db;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs the UI thread's loop until `done` or the time is up; returns `done()`.
+template <typename Fn>
+bool PumpUntil(Fn done, std::chrono::milliseconds limit = 10s) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > limit.count()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+void PumpFor(std::chrono::milliseconds time) {
+  PumpUntil([] { return false; }, time);
+}
+
+// Pumps until `threads` new listener threads are listening: each has queued its first wait,
+// taken the completion that carries the baseline counts, and queued its wait again.
+void WaitUntilListening(uint64_t before, int threads) {
+  ASSERT_TRUE(PumpUntil([&] { return UiThreadRequestsRun() >= before + 2 * threads; }));
+}
+
+struct Delivery {
+  AnsiString name;
+  int count;
+  std::thread::id thread;
+};
+
+class EventsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    database_ = new std::string(test::CreateDatabase("events"));
+    InstallQtUiThread();
+  }
+  static void TearDownTestSuite() { delete database_; }
+
+  void SetUp() override {
+    Attach(events_db_);
+    poster_.SetDatabaseName(*database_);
+    poster_.SetParam("user_name", test::DbUser());
+    poster_.SetParam("Password", test::DbPassword());
+    poster_.Open();
+    transaction_.SetDefaultDatabase(&poster_);
+  }
+
+  static void Attach(TIBDatabase& db) {
+    db.SetDatabaseName(*database_);
+    db.SetParam("user_name", test::DbUser());
+    db.SetParam("password", test::DbPassword());
+    db.Open();
+  }
+
+  // One committed transaction on the second attachment running `sql`.
+  void Execute(const std::string& sql) {
+    transaction_.StartTransaction();
+    if (Fb().isc_dsql_execute_immediate(StatusVector(), poster_.Handle(), transaction_.Handle(), 0,
+                                        sql.c_str(), 3, nullptr)) {
+      transaction_.Rollback();
+      RaiseMDOFirebirdError();
+    }
+    transaction_.Commit();
+  }
+  void Post(std::initializer_list<std::string> names) {
+    std::string sql = "execute block as begin ";
+    for (const auto& name : names) sql += "post_event '" + name + "'; ";
+    Execute(sql + "end");
+  }
+
+  // A listener whose handler records every delivery.
+  void Record(TIBEvents& events) {
+    events.OnEventAlert = [this](TIBEvents&, const AnsiString& name, int count, bool&) {
+      deliveries_.push_back({name, count, std::this_thread::get_id()});
+    };
+  }
+
+  static std::string* database_;
+  TIBDatabase events_db_;
+  TMDODatabase poster_;
+  TMDOTransaction transaction_;
+  std::vector<Delivery> deliveries_;
+};
+
+std::string* EventsTest::database_ = nullptr;
+
+std::string Name(int i) {
+  return "evento_" + std::to_string(100 + i);
+}
+
+}  // namespace
+
+TEST(EventNames, StaySortedWithoutDuplicatesAndCheckTheirLength) {
+  TIBEvents events;
+  events.Events.Add("Nueva_Reparacion");
+  events.Events.Add("actualizar_cliente_xml");
+  events.Events.Add("Editar_Presupuesto");
+  events.Events.Add("NUEVA_REPARACION");  // the same without regard to case: nothing changes
+  ASSERT_EQ(events.Events.Count(), 3);
+  EXPECT_EQ(events.Events[0], "actualizar_cliente_xml");
+  EXPECT_EQ(events.Events[1], "Editar_Presupuesto");
+  EXPECT_EQ(events.Events[2], "Nueva_Reparacion");
+  EXPECT_EQ(events.Events.IndexOf("nueva_reparacion"), 2);
+
+  std::string long_name(64, 'x');
+  try {
+    events.Events.Add(long_name);
+    ADD_FAILURE() << "a 64-character name was taken";
+  } catch (const EIBClientError& e) {
+    EXPECT_EQ(e.Message(), u"Invalid Event");
+    EXPECT_EQ(e.SQLCode, 81);
+  }
+  ASSERT_EQ(events.Events.Count(), 4);
+  EXPECT_EQ(events.Events[3], std::string(63, 'x'));
+  // Cut to a name already there, it is not kept twice, and the add still fails.
+  EXPECT_THROW(events.Events.Add(std::string(70, 'X')), EIBClientError);
+  EXPECT_EQ(events.Events.Count(), 4);
+  // A name of exactly 63 characters is fine; an empty one is refused and not kept.
+  events.Events.Add(std::string(63, 'y'));
+  EXPECT_THROW(events.Events.Add(""), EIBClientError);
+  EXPECT_EQ(events.Events.Count(), 5);
+}
+
+TEST(EventNames, RegisteringNeedsAConnectionAndHappensOnce) {
+  TIBEvents events;
+  events.Events.Add("x");
+  try {
+    events.RegisterEvents();
+    ADD_FAILURE() << "registered without a connection";
+  } catch (const EIBClientError& e) {
+    EXPECT_EQ(e.Message(), u"Database name is missing");
+  }
+  EXPECT_EQ(events.ThreadCount(), 0);
+}
+
+TEST_F(EventsTest, OneThreadPerBlockOfFifteenNames) {
+  TIBEvents none(&events_db_), one(&events_db_), sixteen(&events_db_);
+  none.RegisterEvents();
+  EXPECT_EQ(none.ThreadCount(), 0);
+
+  one.Events.Add("solo");
+  one.RegisterEvents();
+  EXPECT_EQ(one.ThreadCount(), 1);
+  try {
+    one.RegisterEvents();
+    ADD_FAILURE() << "registered twice";
+  } catch (const EIBClientError& e) {
+    EXPECT_EQ(e.Message(), u"Events already registered");
+  }
+  EXPECT_EQ(one.ThreadCount(), 1);
+
+  for (int i = 0; i < 16; ++i) sixteen.Events.Add(Name(i));
+  Record(sixteen);
+  uint64_t before = UiThreadRequestsRun();
+  sixteen.RegisterEvents();
+  EXPECT_EQ(sixteen.ThreadCount(), 2);
+  WaitUntilListening(before, 2);
+
+  // The first and the last name, one in each block, reach the handler on the UI thread.
+  Post({Name(0), Name(15), Name(15)});
+  ASSERT_TRUE(PumpUntil([&] { return deliveries_.size() >= 2; })) << deliveries_.size();
+  PumpFor(200ms);
+  ASSERT_EQ(deliveries_.size(), 2u);
+  std::sort(deliveries_.begin(), deliveries_.end(),
+            [](const Delivery& a, const Delivery& b) { return a.name < b.name; });
+  EXPECT_EQ(deliveries_[0].name, Name(0));
+  EXPECT_EQ(deliveries_[0].count, 1);
+  EXPECT_EQ(deliveries_[1].name, Name(15));
+  EXPECT_EQ(deliveries_[1].count, 2);
+  EXPECT_EQ(deliveries_[0].thread, std::this_thread::get_id());
+
+  sixteen.UnRegisterEvents();
+  one.UnRegisterEvents();
+  EXPECT_EQ(sixteen.ThreadCount(), 0);
+  EXPECT_EQ(one.ThreadCount(), 0);
+  // Registered again after unregistering, it listens again.
+  sixteen.RegisterEvents();
+  EXPECT_EQ(sixteen.ThreadCount(), 2);
+}
+
+TEST_F(EventsTest, APostingBeforeTheFirstWaitIsNotDeliveredTheNextOneIs) {
+  TIBEvents events(&events_db_);
+  events.Events.Add("Enviar_Cliente_Xml");
+  Record(events);
+  uint64_t before = UiThreadRequestsRun();
+  events.RegisterEvents();
+  // The UI thread has not queued the first wait yet: this client's event is lost by design.
+  Execute("insert into clientes (codigo, nombres) values (1, 'Primero')");
+  WaitUntilListening(before, 1);
+  PumpFor(300ms);
+  EXPECT_TRUE(deliveries_.empty());
+
+  Execute("insert into clientes (codigo, nombres) values (2, 'Segundo')");
+  ASSERT_TRUE(PumpUntil([&] { return !deliveries_.empty(); }));
+  PumpFor(200ms);
+  ASSERT_EQ(deliveries_.size(), 1u);
+  EXPECT_EQ(deliveries_[0].name, "Enviar_Cliente_Xml");
+  EXPECT_EQ(deliveries_[0].count, 1);
+}
+
+TEST_F(EventsTest, PostingsWhileTheHandlerIsBusyGiveOneMoreDelivery) {
+  TIBEvents events(&events_db_);
+  events.Events.Add("ocupado");
+  std::vector<int> counts;
+  events.OnEventAlert = [&](TIBEvents& sender, const AnsiString&, int count, bool& cancel) {
+    EXPECT_EQ(&sender, &events);
+    counts.push_back(count);
+    cancel = true;  // has no effect
+    if (counts.size() == 1) {
+      for (int i = 0; i < 3; ++i) Post({"ocupado"});
+      std::this_thread::sleep_for(300ms);
+    }
+  };
+  uint64_t before = UiThreadRequestsRun();
+  events.RegisterEvents();
+  WaitUntilListening(before, 1);
+  Post({"ocupado"});
+  ASSERT_TRUE(PumpUntil([&] { return counts.size() >= 2; }));
+  PumpFor(500ms);
+  EXPECT_EQ(counts, (std::vector<int>{1, 3}));
+}
+
+TEST_F(EventsTest, AFailingHandlerIsReportedOnceAndTheListenerGoesOn) {
+  ScriptedMessageBoxes boxes;
+  // Two names in two blocks of one listener: both handlers fail on the same posting, and the
+  // second failure comes while the first one's box is still open.
+  TIBEvents failing(&events_db_);
+  for (int i = 0; i < 16; ++i) failing.Events.Add(Name(i));
+  int failures = 0;
+  failing.OnEventAlert = [&](TIBEvents&, const AnsiString& name, int, bool&) {
+    ++failures;
+    throw Exception(u"Servicio caido: " + AnsiToWide(name));
+  };
+  TIBEvents other(&events_db_);
+  other.Events.Add("otro");
+  Record(other);
+  int boxes_open = 0;
+  boxes.SetOnShow([&](const ScriptedMessageBoxes::Box&) {
+    if (boxes_open++ > 0) return;
+    EXPECT_TRUE(PumpUntil([&] { return failures == 2; }));
+    uint64_t run = UiThreadRequestsRun();
+    // The second thread's report is the next request to finish; it shows nothing.
+    EXPECT_TRUE(PumpUntil([&] { return UiThreadRequestsRun() > run; }));
+  });
+
+  uint64_t before = UiThreadRequestsRun();
+  failing.RegisterEvents();
+  other.RegisterEvents();
+  WaitUntilListening(before, 3);
+  Post({Name(0), Name(15)});
+  ASSERT_TRUE(PumpUntil([&] { return failures == 2; }));
+  PumpFor(300ms);
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].caption, u"Application Error");
+  EXPECT_EQ(shown[0].flags, MB_OK | MB_ICONERROR);
+  EXPECT_NE(shown[0].text.find(u"Exception Exception"), WideString::npos);
+  EXPECT_NE(shown[0].text.find(u"Servicio caido: evento_1"), WideString::npos);
+
+  // The failing listener still hears its events, and the other one was never disturbed.
+  Post({Name(15), "otro"});
+  ASSERT_TRUE(PumpUntil([&] { return failures == 3 && deliveries_.size() == 1; }));
+  PumpFor(200ms);
+  shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_NE(shown[1].text.find(u"Servicio caido: evento_115"), WideString::npos);
+  EXPECT_EQ(failing.ThreadCount(), 2);
+  EXPECT_EQ(deliveries_[0].name, "otro");
+}
+
+TEST_F(EventsTest, UnregisteringWhileADeliveryWaitsForTheUiThreadDoesNotHang) {
+  TIBEvents events(&events_db_);
+  events.Events.Add("pendiente");
+  Record(events);
+  uint64_t before = UiThreadRequestsRun();
+  events.RegisterEvents();
+  WaitUntilListening(before, 1);
+  Post({"pendiente"});
+  // The UI thread stays busy here: the delivery waits in the queue.
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (PendingUiThreadRequests() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(PendingUiThreadRequests(), 1u);
+  events.UnRegisterEvents();
+  EXPECT_EQ(events.ThreadCount(), 0);
+  EXPECT_EQ(PendingUiThreadRequests(), 0u);
+  // A listener being unregistered calls no more handlers.
+  EXPECT_TRUE(deliveries_.empty());
+}
+
+TEST_F(EventsTest, AWaitThatCannotBeQueuedGoesToOnErrorAndLeavesTheListenerSilent) {
+  TIBDatabase closed;  // never opened
+  TIBEvents events(&closed);
+  events.Events.Add("nunca");
+  Record(events);
+  std::vector<int> codes;
+  events.OnError = [&](TIBEvents&, int code) { codes.push_back(code); };
+  events.RegisterEvents();
+  ASSERT_TRUE(PumpUntil([&] { return !codes.empty(); }));
+  EXPECT_EQ(codes[0], 335544324);  // invalid database handle
+  EXPECT_EQ(events.ThreadCount(), 1);
+  events.UnRegisterEvents();
+  EXPECT_TRUE(deliveries_.empty());
+}
+
+TEST_F(EventsTest, ClosingTheEventConnectionUnregistersItsListeners) {
+  TIBDatabase db;
+  Attach(db);
+  TIBEvents a(&db), b(&db);
+  a.Events.Add("a");
+  b.Events.Add("b");
+  uint64_t before = UiThreadRequestsRun();
+  a.RegisterEvents();
+  b.RegisterEvents();
+  WaitUntilListening(before, 2);
+  db.Close();
+  EXPECT_EQ(a.ThreadCount(), 0);
+  EXPECT_EQ(b.ThreadCount(), 0);
+  EXPECT_FALSE(db.Connected());
+}
