@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMenu>
 #include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
+
+#include "agent/QtUiThread.h"
 
 namespace fesko {
 namespace {
@@ -13,7 +17,14 @@ constexpr int kStoredPollInterval = 6000000;
 TFrmPpal::TFrmPpal(db::TDataModule1& data)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint),
+      EventoNuevoCliente(&data.Service1),
+      EventoActualizarCliente(&data.Service1),
+      EventoNuevaReparacion(&data.Service1),
+      EventoEditarReparacion(&data.Service1),
+      EventoEditarPresupuesto(&data.Service1),
       data_(data) {
+  // The event listeners hand their deliveries to this thread.
+  InstallQtUiThread();
   setObjectName(QStringLiteral("FrmPpal"));
   setWindowTitle(QStringLiteral("Fesko15318"));
   setFixedSize(260, 90);
@@ -25,12 +36,50 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
+  CreateTrayIcon();
   RunHandler([this] { FormCreate(); });
 }
 
-TFrmPpal::~TFrmPpal() = default;
+TFrmPpal::~TFrmPpal() {
+  // No handler runs on a window being taken apart, while the listeners wind down one by one.
+  for (db::TIBEvents* events :
+       {&EventoNuevoCliente, &EventoActualizarCliente, &EventoNuevaReparacion,
+        &EventoEditarReparacion, &EventoEditarPresupuesto}) {
+    events->OnEventAlert = nullptr;
+  }
+}
 
 void TFrmPpal::FormCreate() {}
+
+// ---- Tray icon and menu
+
+void TFrmPpal::CreateTrayIcon() {
+  PopupMenu1 = new QMenu(this);
+  CerrarGestor1 = PopupMenu1->addAction(QStringLiteral("Salir"));
+  connect(CerrarGestor1, &QAction::triggered, this, &QWidget::close);
+  CoolTrayIcon1 = new TCoolTrayIcon(this);
+  CoolTrayIcon1->SetHint(QStringLiteral("Fesko 15318"));
+  CoolTrayIcon1->SetPopupMenu(PopupMenu1);
+  CoolTrayIcon1->OnStartup = [this](bool& show_main_form) { CoolTrayIcon1Startup(show_main_form); };
+  CoolTrayIcon1->OnDblClick = [this] { RunHandler([this] { CoolTrayIcon1DblClick(); }); };
+  CoolTrayIcon1->Loaded();
+}
+
+void TFrmPpal::CoolTrayIcon1Startup(bool& show_main_form) {
+  show_main_form = false;
+}
+
+void TFrmPpal::CoolTrayIcon1DblClick() {
+  CoolTrayIcon1->ShowMainWindow();
+}
+
+void TFrmPpal::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // The window manager's own showings (a restore) are not the program's.
+  if (!event->spontaneous()) RunHandler([this] { FormShow(); });
+}
+
+void TFrmPpal::FormShow() {}
 
 void TFrmPpal::closeEvent(QCloseEvent* event) {
   // There is no close-to-tray: closing the main window ends the program.

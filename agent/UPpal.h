@@ -8,8 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "agent/CoolTrayIcon.h"
 #include "agent/Timer.h"
 #include "database/Datamodule.h"
+#include "database/IBEvents.h"
+
+class QAction;
+class QMenu;
 
 namespace fesko {
 
@@ -25,11 +30,28 @@ class TFrmPpal : public QWidget {
   // Element names paired by position with the values of the record being built.
   std::vector<std::string> Tags;
 
+  // Tray icon and its menu.
+  TCoolTrayIcon* CoolTrayIcon1;
+  QMenu* PopupMenu1;
+  QAction* CerrarGestor1;  // "Salir"
+
+  // The five event listeners, all on Service1; none is registered when the window is built.
+  db::TIBEvents EventoNuevoCliente;
+  db::TIBEvents EventoActualizarCliente;
+  db::TIBEvents EventoNuevaReparacion;
+  db::TIBEvents EventoEditarReparacion;
+  db::TIBEvents EventoEditarPresupuesto;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void FormCreate();
+  void FormShow();
+  void CoolTrayIcon1Startup(bool& show_main_form);
+  void CoolTrayIcon1DblClick();
+  void CreateTrayIcon();
   db::TDataModule1& data_;
 };
 
