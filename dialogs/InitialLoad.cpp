@@ -1,0 +1,49 @@
+#include "dialogs/InitialLoad.h"
+
+#include "base/FormatSettings.h"
+#include "dialogs/DialogConvention.h"
+
+namespace fesko::dlg {
+
+const std::u16string_view kListShowError = u"Error en la busqueda de estados";
+const std::u16string_view kListShowErrorCaption = u"Error de consulta";
+const std::u16string_view kListSendError = u"error en la busqueda de estados";
+
+namespace {
+constexpr std::u16string_view kBusyText = u"Inicializando, Espere...";
+const QColor kTeal(0, 128, 128);
+}  // namespace
+
+QLabel* MakeBusyNotice(QWidget* parent, const char* name, QPoint position) {
+  QLabel* notice = MakeLabel(parent, name, kBusyText, position);
+  QFont font(QStringLiteral("Arial Narrow"));
+  font.setPixelSize(15);
+  notice->setFont(font);
+  QPalette palette = notice->palette();
+  palette.setColor(QPalette::WindowText, kTeal);
+  notice->setPalette(palette);
+  notice->adjustSize();
+  notice->hide();
+  return notice;
+}
+
+void SetBusy(QLabel* notice, std::initializer_list<QPushButton*> buttons, bool busy) {
+  notice->setVisible(busy);
+  for (QPushButton* button : buttons) button->setEnabled(!busy);
+  notice->repaint();
+}
+
+WideString TrimDocument(std::u16string_view document) {
+  auto blank = [](char16_t c) { return c <= u' '; };
+  while (!document.empty() && blank(document.front())) document.remove_prefix(1);
+  while (!document.empty() && blank(document.back())) document.remove_suffix(1);
+  return WideString(document);
+}
+
+void Upload(web::Service service, const WideString& baseUrl, const AnsiString& account,
+            const WideString& document) {
+  int idcompra = StrToInt(account);
+  web::OpenServicePort(service, baseUrl).Execute(idcompra, document);
+}
+
+}  // namespace fesko::dlg

@@ -1,0 +1,97 @@
+// TFrmInicEstados, the list initial load: lists every row of one workshop table in the record
+// grid and sends them all in one document. Five list modes say which table, captions, document
+// and service; the modes and the grid are shared with the initialise-everything dialog.
+#pragma once
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QTableWidget>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "database/Datamodule.h"
+#include "dialogs/DialogConvention.h"
+#include "web/RecordDocument.h"
+#include "web/Services.h"
+
+namespace fesko::dlg {
+
+// ---- The record grid ----
+// A read-only string grid whose title row is its header: the title row is row 0, the records
+// rows 1 to n, and one empty row follows them.
+
+struct GridColumn {
+  std::u16string_view title;
+  int width;
+};
+
+QTableWidget* MakeRecordGrid(QWidget* parent, const char* name, QRect geometry);
+// Sets the column count to the number of titles and gives each column its title and width.
+void TitulosGrilla(QTableWidget* grid, std::span<const GridColumn> columns);
+// Blanks every row below the titles, leaves one and selects it.
+void LimpiarGrilla(QTableWidget* grid);
+// Opens the query if needed, reads all its rows, and writes one record per row from row 1 on,
+// leaving one empty row after them.
+void LlenarGrilla(QTableWidget* grid, db::TMDOQuery& query);
+// The grid as rows counted with the title row, and the text of a cell (row 0 is the title).
+int GridRowCount(const QTableWidget* grid);
+QString GridCell(const QTableWidget* grid, int column, int row);
+
+// ---- List modes ----
+
+struct ListCaptions {
+  std::u16string_view window, title, group, button;
+};
+
+struct ListMode {
+  void (*statement)(db::TMDOQuery& query);
+  std::span<const GridColumn> columns;
+  web::CollectionNames names;
+  web::TagList tags;
+  web::Service service;
+  std::u16string_view success;
+  // The repairs are too wide for the grid, which scrolls both ways for them.
+  bool bothScrollBars;
+  // Modes 1 and 5 keep the design captions.
+  std::optional<ListCaptions> captions;
+};
+
+// Modes 1 budget states, 2 currencies, 3 clients, 4 repairs, 5 repair states. Another number
+// is a programming error (std::out_of_range).
+const ListMode& ListModeOf(int mode);
+
+// The list document of every row of the open query: header and collection, trimmed.
+WideString ListDocument(const ListMode& mode, db::TMDOQuery& rows);
+
+class TFrmInicEstados : public TOperatorDialog {
+ public:
+  TFrmInicEstados(db::TDataModule1& data, WideString baseUrl, QWidget* owner = nullptr);
+
+  void SetModo(int modo) { modo_ = modo; }
+  // The data-set name the question before sending shows.
+  void SetNombre(WideString nombre) { nombre_ = std::move(nombre); }
+  int Modo() const { return modo_; }
+  const WideString& Nombre() const { return nombre_; }
+
+  QLabel* LbTitulo;
+  QGroupBox* grupo1;
+  QTableWidget* Grillaestados;
+  QPushButton* btninicialiar;
+  QPushButton* btnSalir;
+  QLabel* Cartel;
+
+ protected:
+  void FormShow() override;
+  void MainAction() override { btninicialiarClick(); }
+
+ private:
+  void btninicialiarClick();
+
+  db::TDataModule1& data_;
+  WideString base_url_;
+  int modo_ = 0;
+  WideString nombre_;
+};
+
+}  // namespace fesko::dlg
