@@ -1,0 +1,101 @@
+#include "tests/dialogs/DialogTest.h"
+
+#include <QApplication>
+#include <QTest>
+#include <fstream>
+#include <sstream>
+
+#include "base/ConfigFile.h"
+#include "base/FormatSettings.h"
+#include "tests/support/TestDatabase.h"
+
+namespace fesko::test {
+
+// Accented letters are Windows-1252 bytes, as the workshop system stores them. The repair 100
+// has two budgets and the repair 101 none; empresa has a second row nobody should see.
+const char kWorkshopRows[] =
+    "insert into empresa values ('Taller G\xFC"
+    "emes & C\xED"
+    "a', 'Av. Italia <1234>', "
+    "'Montevideo', 'Canelones', '11300', '099 123 456', 'taller@fesko.uy', 'www.fesko.uy');\n"
+    "insert into empresa values ('Otra', 'x', 'x', 'x', 'x', 'x', 'x', 'x');\n"
+    "insert into estadopresup values (1, 'Pendiente');\n"
+    "insert into estadopresup values (2, 'Aprobado & cobrado');\n"
+    "insert into estado values (1, 'En diagn\xF3stico');\n"
+    "insert into estado values (2, 'Terminado');\n"
+    "insert into monedas values ('USD', 'D\xF3lares');\n"
+    "insert into monedas values ('UYU', 'Pesos');\n"
+    "insert into clientes (codigo, nombres, login, \"PASSWORD\") "
+    "values (1, 'Pe\xF1"
+    "a|Motores', 'jpena', 'clave<1>');\n"
+    "insert into clientes (codigo, nombres, login, \"PASSWORD\") values (2, 'Ana', 'ana', null);\n"
+    "insert into tipo_aparato values (1, 'Televisor');\n"
+    "insert into aparato values ('NS1', 'Sony', 'KV-21', 1);\n"
+    "insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) "
+    "values (100, 1, 'NS1', 'No enciende', '2024-03-01', 1);\n"
+    "insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) "
+    "values (101, 2, 'NS9', 'Pantalla rota', '2024-03-02', 2);\n"
+    "insert into presupuestos (codigo, idreparacion, estado, fecha, detalle, moneda, total) "
+    "values (500, 100, 1, '2024-03-03', 'Fuente', 'USD', 1500.5);\n"
+    "insert into presupuestos (codigo, idreparacion, estado, fecha, detalle, moneda, total) "
+    "values (501, 100, 2, '2024-03-04', 'Placa', 'UYU', 20);\n";
+
+void DialogTest::SetUp() {
+  FormatSettings() = DefaultFormatSettings();
+  char pattern[] = "/tmp/fesko-dialogs-XXXXXX";
+  folder_ = ::mkdtemp(pattern);
+  SetApplicationFolder(folder_.string());
+}
+
+void DialogTest::TearDown() {
+  data.reset();
+  standIn.reset();
+  std::filesystem::remove_all(folder_);
+}
+
+void DialogTest::OpenDatabase() {
+  database = CreateDatabase("dialogs");
+  RunIsql(database, kWorkshopRows);
+  data = std::make_unique<db::TDataModule1>();
+  data->service.SetDatabaseName(database);
+  data->service.SetParam("user_name", DbUser());
+  data->service.SetParam("Password", DbPassword());
+  data->service.Open();
+}
+
+std::string DialogTest::Sql(const std::string& sql) {
+  return RunIsql(database, sql);
+}
+
+void DialogTest::StartStandIn() {
+  standIn = std::make_unique<StandIn>();
+  ASSERT_TRUE(standIn->Running()) << "the stand-in web service did not start";
+}
+
+void DialogTest::WriteConfig(const std::string& contents) const {
+  std::ofstream(ConfigPath(), std::ios::binary) << contents;
+}
+
+std::string DialogTest::ReadConfig() const {
+  std::ifstream in(ConfigPath(), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void DialogTest::Show(QWidget& dialog) {
+  dialog.show();
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+}
+
+std::string Describe(const std::vector<ScriptedMessageBoxes::Box>& boxes) {
+  std::string out;
+  for (const auto& box : boxes) {
+    out += WideToUtf8(box.caption) + "|" + WideToUtf8(box.text) + "|" + std::to_string(box.flags) +
+           "\n";
+  }
+  return out;
+}
+
+}  // namespace fesko::test

@@ -1,0 +1,543 @@
+// The initial loads against the workshop database and the stand-in web service: what each
+// dialog shows, the documents that arrive, and the state a failure leaves behind.
+#include <QApplication>
+#include <QHeaderView>
+#include <QTest>
+
+#include "dialogs/UInicDatosEmpresa.h"
+#include "dialogs/UInicEstados.h"
+#include "dialogs/UniciarTodo.h"
+#include "tests/dialogs/DialogTest.h"
+
+using namespace fesko;
+using namespace fesko::dlg;
+
+namespace {
+
+constexpr char kHeader[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
+
+// A document as the web service reads it: header, lines joined by CR LF, no final line break.
+std::string Document(std::initializer_list<std::string_view> lines) {
+  std::string out = kHeader;
+  bool first = true;
+  for (std::string_view line : lines) {
+    if (!first) out += "\r\n";
+    out += line;
+    first = false;
+  }
+  return out;
+}
+
+std::string Item(std::string_view item,
+                 std::initializer_list<std::pair<const char*, const char*>> fields) {
+  std::string out = "<" + std::string(item) + ">";
+  for (auto [tag, value] : fields) {
+    out += "\r\n<" + std::string(tag) + ">" + value + "</" + tag + ">";
+  }
+  return out + "\r\n</" + std::string(item) + ">";
+}
+
+const std::string kCompanyDocument = Document({
+    "<Empresa>",
+    "<EmpresaNombre>Taller Güemes &amp; Cía</EmpresaNombre>",
+    "<EmpresaDireccion>Av. Italia &lt;1234&gt;</EmpresaDireccion>",
+    "<EmpresaLocalidad>Montevideo</EmpresaLocalidad>",
+    "<EmpresaEstado>Canelones</EmpresaEstado>",
+    "<EmpresaCP>11300</EmpresaCP>",
+    "<EmpresaTelefono>099 123 456</EmpresaTelefono>",
+    "<EmpresaEmail>taller@fesko.uy</EmpresaEmail>",
+    "<EmpresaWeb>www.fesko.uy</EmpresaWeb>",
+    "</Empresa>",
+});
+
+const std::string kBudgetStatesDocument = Document({
+    "<Estados>",
+    "<ListaEstados>",
+    Item("Estado", {{"Codigo", "1"}, {"Nombre", "Pendiente"}}),
+    Item("Estado", {{"Codigo", "2"}, {"Nombre", "Aprobado &amp; cobrado"}}),
+    "</ListaEstados>",
+    "</Estados>",
+});
+const std::string kCurrenciesDocument = Document({
+    "<Monedas>",
+    "<ListaMonedas>",
+    Item("Moneda", {{"Codigo", "USD"}, {"Nombre", "Dolares"}}),
+    Item("Moneda", {{"Codigo", "UYU"}, {"Nombre", "Pesos"}}),
+    "</ListaMonedas>",
+    "</Monedas>",
+});
+const std::string kClientsDocument = Document({
+    "<Clientes>",
+    "<ListaClientes>",
+    Item("Cliente", {{"Codigo", "1"},
+                     {"Nombre", "Pena Motores"},
+                     {"Login", "jpena"},
+                     {"Password", "clave&lt;1&gt;"}}),
+    Item("Cliente", {{"Codigo", "2"}, {"Nombre", "Ana"}, {"Login", "ana"}, {"Password", ""}}),
+    "</ListaClientes>",
+    "</Clientes>",
+});
+// The repair with two budgets comes once per budget, the one without a budget once.
+const std::string kRepairsDocument = Document({
+    "<Reparaciones>",
+    "<ListaReparaciones>",
+    Item("Reparacion", {{"Orden", "100"},
+                        {"Cliente", "1"},
+                        {"TipoDeEquipo", "Televisor"},
+                        {"Marca", "Sony"},
+                        {"Modelo", "KV-21"},
+                        {"NS", "NS1"},
+                        {"Falla", "No enciende"},
+                        {"FechaDeIngreso", "01/03/2024"},
+                        {"Estado", "1"},
+                        {"EstadoRep", "1"},
+                        {"FechaDePresupuesto", "03/03/2024"},
+                        {"InformeAlCliente", "Fuente"},
+                        {"MonedasCodigo", "USD"},
+                        {"Total", "1500.5"}}),
+    Item("Reparacion", {{"Orden", "100"},
+                        {"Cliente", "1"},
+                        {"TipoDeEquipo", "Televisor"},
+                        {"Marca", "Sony"},
+                        {"Modelo", "KV-21"},
+                        {"NS", "NS1"},
+                        {"Falla", "No enciende"},
+                        {"FechaDeIngreso", "01/03/2024"},
+                        {"Estado", "2"},
+                        {"EstadoRep", "1"},
+                        {"FechaDePresupuesto", "04/03/2024"},
+                        {"InformeAlCliente", "Placa"},
+                        {"MonedasCodigo", "UYU"},
+                        {"Total", "20"}}),
+    Item("Reparacion", {{"Orden", "101"},
+                        {"Cliente", "2"},
+                        {"TipoDeEquipo", ""},
+                        {"Marca", ""},
+                        {"Modelo", ""},
+                        {"NS", "NS9"},
+                        {"Falla", "Pantalla rota"},
+                        {"FechaDeIngreso", "02/03/2024"},
+                        {"Estado", ""},
+                        {"EstadoRep", "2"},
+                        {"FechaDePresupuesto", ""},
+                        {"InformeAlCliente", ""},
+                        {"MonedasCodigo", ""},
+                        {"Total", ""}}),
+    "</ListaReparaciones>",
+    "</Reparaciones>",
+});
+const std::string kStatesDocument = Document({
+    "<EstadosReparaciones>",
+    "<ListaEstados>",
+    Item("Estado", {{"Codigo", "1"}, {"Nombre", "En diagnostico"}}),
+    Item("Estado", {{"Codigo", "2"}, {"Nombre", "Terminado"}}),
+    "</ListaEstados>",
+    "</EstadosReparaciones>",
+});
+
+class InitialLoadTest : public test::DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    WriteConfig("[conexion]\nipserver=localhost\n");
+    OpenDatabase();
+    StartStandIn();
+  }
+  // Changes the schema with the program's connection closed, as the server wants.
+  void Alter(const std::string& sql) {
+    data->service.Close();
+    Sql(sql);
+    data->service.Open();
+  }
+  std::vector<std::string> Pages() {
+    std::vector<std::string> pages;
+    for (const auto& call : standIn->Received()) pages.push_back(call.page);
+    return pages;
+  }
+};
+
+std::vector<std::string> GridTitles(const QTableWidget* grid) {
+  std::vector<std::string> titles;
+  for (int c = 0; c < grid->columnCount(); ++c) {
+    titles.push_back(GridCell(grid, c, 0).toStdString() + " " +
+                     std::to_string(grid->columnWidth(c)));
+  }
+  return titles;
+}
+
+}  // namespace
+
+// ---- Company ----
+
+TEST_F(InitialLoadTest, TheCompanyDialogShowsTheFirstRowAndSendsItEscapedOnly) {
+  TFrmIniDatosEmpresa form(*data, BaseUrl());
+  form.SetModo(1);
+  Show(form);
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Inicializar Empresa"));
+  EXPECT_EQ(form.LbTitulo->text(), QStringLiteral("Inicializar Datos de la Empresa"));
+  EXPECT_EQ(form.txtempresa->text(), QStringLiteral("Taller Güemes & Cía"));
+  EXPECT_EQ(form.txtdepartamento->text(), QStringLiteral("Canelones"));
+  EXPECT_EQ(form.txtcorreoe->text(), QStringLiteral("taller@fesko.uy"));
+  EXPECT_EQ(form.txtpagweb->text(), QStringLiteral("www.fesko.uy"));
+  EXPECT_TRUE(form.txtempresa->isReadOnly());
+  EXPECT_FALSE(form.cartel->isVisible());
+  EXPECT_TRUE(boxes.Boxes().empty());
+
+  boxes.SetNextAnswer(IDNO);
+  form.btninicial->click();
+  EXPECT_TRUE(standIn->Received().empty());
+  EXPECT_TRUE(form.btninicial->isEnabled());
+
+  // The notice stands while the call runs.
+  boxes.SetOnShow([&](const ScriptedMessageBoxes::Box& box) {
+    if (box.flags == 64) {
+      EXPECT_TRUE(form.cartel->isVisible());
+      EXPECT_FALSE(form.btnSalir->isEnabled());
+    }
+  });
+  for (int run = 0; run < 2; ++run) {
+    boxes.SetNextAnswer(IDYES);
+    form.btninicial->click();
+  }
+  auto calls = standIn->Received("aupload_inicializar_empresa.aspx");
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].readfilexmls, kCompanyDocument);
+  EXPECT_EQ(calls[1].readfilexmls, kCompanyDocument);
+  EXPECT_EQ(calls[0].idcompra, "15318");
+  EXPECT_EQ(calls[0].accepted, "1");
+  EXPECT_EQ(test::Describe(boxes.Boxes()),
+            "Inicializar Empresa|¿Esta Seguro que Inicializar Datos de la Empresa?|36\n"
+            "Inicializar Empresa|¿Esta Seguro que Inicializar Datos de la Empresa?|36\n"
+            "Envio Exitoso|Se Enviaron con Exito los datos|64\n"
+            "Inicializar Empresa|¿Esta Seguro que Inicializar Datos de la Empresa?|36\n"
+            "Envio Exitoso|Se Enviaron con Exito los datos|64\n");
+  EXPECT_FALSE(form.cartel->isVisible());
+  EXPECT_TRUE(form.btninicial->isEnabled());
+  EXPECT_TRUE(form.btnSalir->isEnabled());
+  EXPECT_TRUE(form.isVisible());
+}
+
+TEST_F(InitialLoadTest, AnEmptyCompanyTableSendsEightEmptyElements) {
+  Sql("delete from empresa;");
+  TFrmIniDatosEmpresa form(*data, BaseUrl());
+  form.SetModo(1);
+  Show(form);
+  EXPECT_TRUE(form.txtempresa->text().isEmpty());
+  boxes.SetNextAnswer(IDYES);
+  form.btninicial->click();
+  auto calls = standIn->Received();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].readfilexmls,
+            Document({"<Empresa>", "<EmpresaNombre></EmpresaNombre>",
+                      "<EmpresaDireccion></EmpresaDireccion>",
+                      "<EmpresaLocalidad></EmpresaLocalidad>", "<EmpresaEstado></EmpresaEstado>",
+                      "<EmpresaCP></EmpresaCP>", "<EmpresaTelefono></EmpresaTelefono>",
+                      "<EmpresaEmail></EmpresaEmail>", "<EmpresaWeb></EmpresaWeb>", "</Empresa>"}));
+}
+
+TEST_F(InitialLoadTest, ACompanyFailureLeavesTheDialogBusyAndF9SendsAgain) {
+  TFrmIniDatosEmpresa form(*data, BaseUrl());
+  form.SetModo(1);
+  Show(form);
+
+  standIn->Fail("aupload_inicializar_empresa.aspx", "500fault");
+  boxes.SetNextAnswer(IDYES);
+  form.btninicial->click();
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << test::Describe(shown);
+  EXPECT_EQ(shown[1].caption, u"Dunmar");
+  EXPECT_EQ(shown[1].text, u"Server was unable to process request.");
+  EXPECT_TRUE(form.cartel->isVisible());
+  EXPECT_FALSE(form.btninicial->isEnabled());
+  EXPECT_FALSE(form.btnSalir->isEnabled());
+
+  // The key acts although its button is disabled.
+  boxes.Clear();
+  standIn->Fail("aupload_inicializar_empresa.aspx", "none");
+  boxes.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  EXPECT_EQ(boxes.Boxes().back().caption, u"Envio Exitoso");
+  EXPECT_FALSE(form.cartel->isVisible());
+  EXPECT_TRUE(form.btninicial->isEnabled());
+  EXPECT_EQ(standIn->Received().size(), 2u);
+
+  // A database error while sending: rolled back, shown, nothing sent, still busy.
+  boxes.Clear();
+  Alter("drop table parametros;");
+  boxes.SetNextAnswer(IDYES);
+  form.btninicial->click();
+  shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << test::Describe(shown);
+  EXPECT_EQ(shown[1].caption, u"error de consulta");
+  EXPECT_TRUE(shown[1].text.starts_with(u"Error en la actualizacion de datos\r\nMensaje: "));
+  EXPECT_EQ(standIn->Received().size(), 2u);
+  EXPECT_TRUE(form.cartel->isVisible());
+  EXPECT_FALSE(form.btnSalir->isEnabled());
+  EXPECT_FALSE(data->transaccion.Active());
+
+  // Esc still closes it.
+  QTest::keyClick(&form, Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible());
+}
+
+// ---- Lists ----
+
+TEST_F(InitialLoadTest, EveryListModeHasItsCaptionsGridDocumentAndService) {
+  struct Expected {
+    int mode;
+    const char16_t* name;
+    QString window, title, group, button;
+    std::vector<std::string> titles;
+    int rows;
+    std::string page, document, success;
+  };
+  const std::vector<std::string> codeName = {"Código 64", "Nombre 250"};
+  const std::vector<Expected> modes = {
+      {1, u"Estados", "Inicializar Estados", "Inicializar Estados", "Lista de Estados",
+       "Inicializar Estados [F9]", codeName, 2, "aupload_inicializar_estados.aspx",
+       kBudgetStatesDocument, "Se Registraron Con Exito los Datos de Inicializacion de Estados"},
+      {2, u"Monedas", "Inicializar Monedas", "Inicializar Monedas", "Lista de Monedas",
+       "Inicializar Monedas [F9]", codeName, 2, "aupload_inicializar_monedas.aspx",
+       kCurrenciesDocument, "Se Registraron Con Exito los Datos de Inicializacion de Monedas"},
+      {3,
+       u"Clientes",
+       "Inicializar Clientes",
+       "Inicializar Clientes",
+       "Lista de Clientes",
+       "Inicializar Clientes [F9]",
+       {"Código 50", "Nombre 115", "Login 74", "Password 73"},
+       2,
+       "aupload_inicializar_clientes.aspx",
+       kClientsDocument,
+       "Se Registraron Con Exito los Datos de Inicializacion de Clientes"},
+      {4,
+       u"Reparaciones",
+       "Inicializar Reparaciones",
+       "Inicializar Reparacion",
+       "Reparaciones",
+       "Inicializar Reparaciones [F9]",
+       {"Orden 40", "Cliente 40", "Tipo Equipo 70", "Marca 70", "Modelo 75", "NS 40", "Falla 100",
+        "Fecha Ing. 65", "Estado 65", "Estado Rep 65", "Fecha Presup. 65", "Informe 100",
+        "Cod. Moneda 40", "Total 55"},
+       3,
+       "aupload_inicializar_reparaciones.aspx",
+       kRepairsDocument,
+       "Se Registraron Con Exito los Datos de Reparaciones"},
+      {5, u"Estados de Reparaciones", "Inicializar Estados", "Inicializar Estados",
+       "Lista de Estados", "Inicializar Estados [F9]", codeName, 2,
+       "aupload_inicializar_estados_reparaciones.aspx", kStatesDocument,
+       "Se Registraron Con Exito los Datos de Inicializacion de Estados de Reparaciones"},
+  };
+  for (const Expected& expected : modes) {
+    SCOPED_TRACE("mode " + std::to_string(expected.mode));
+    boxes.Clear();
+    standIn->Reset();
+    TFrmInicEstados form(*data, BaseUrl());
+    form.SetModo(expected.mode);
+    form.SetNombre(expected.name);
+    Show(form);
+    EXPECT_EQ(form.windowTitle(), expected.window);
+    EXPECT_EQ(form.LbTitulo->text(), expected.title);
+    EXPECT_EQ(form.grupo1->title(), expected.group);
+    EXPECT_EQ(form.btninicialiar->text(), expected.button);
+    EXPECT_EQ(GridTitles(form.Grillaestados), expected.titles);
+    // Title row, one row per record, one empty row.
+    EXPECT_EQ(GridRowCount(form.Grillaestados), expected.rows + 2);
+    for (int c = 0; c < form.Grillaestados->columnCount(); ++c) {
+      EXPECT_TRUE(GridCell(form.Grillaestados, c, expected.rows + 1).isEmpty());
+    }
+    EXPECT_EQ(form.Grillaestados->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff,
+              expected.mode != 4);
+    EXPECT_EQ(QApplication::focusWidget(), form.btninicialiar);
+    EXPECT_TRUE(boxes.Boxes().empty()) << test::Describe(boxes.Boxes());
+
+    // Enter on the focused button starts the sending, with its question.
+    boxes.SetNextAnswer(IDYES);
+    QTest::keyClick(form.btninicialiar, Qt::Key_Return);
+    auto calls = standIn->Received();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].page, expected.page);
+    EXPECT_EQ(calls[0].readfilexmls, expected.document);
+    EXPECT_EQ(calls[0].idcompra, "15318");
+    EXPECT_EQ(test::Describe(boxes.Boxes()),
+              "Inicializar Datos|¿Esta Seguro que Desea Inicalizar datos de " +
+                  WideToUtf8(expected.name) + "?|36\nRegistración Exitosa|" + expected.success +
+                  "|64\n");
+    EXPECT_FALSE(form.Cartel->isVisible());
+    EXPECT_TRUE(form.btnSalir->isEnabled());
+    EXPECT_TRUE(form.isVisible());
+  }
+}
+
+TEST_F(InitialLoadTest, TheGridShowsTextsAsStoredWhileTheDocumentIsEncoded) {
+  TFrmInicEstados form(*data, BaseUrl());
+  form.SetModo(3);
+  form.SetNombre(u"Clientes");
+  Show(form);
+  EXPECT_EQ(GridCell(form.Grillaestados, 1, 1), QStringLiteral("Peña|Motores"));
+  EXPECT_EQ(GridCell(form.Grillaestados, 3, 1), QStringLiteral("clave<1>"));  // in clear
+  EXPECT_EQ(GridCell(form.Grillaestados, 0, 2), QStringLiteral("2"));
+  EXPECT_EQ(form.Grillaestados->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(form.Grillaestados->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_EQ(form.Grillaestados->verticalHeader()->defaultSectionSize(), 16);
+}
+
+TEST_F(InitialLoadTest, AnEmptyTableIsStillSentAndRowsAddedLaterAreSentToo) {
+  Sql("delete from monedas;");
+  TFrmInicEstados form(*data, BaseUrl());
+  form.SetModo(2);
+  form.SetNombre(u"Monedas");
+  Show(form);
+  EXPECT_EQ(GridRowCount(form.Grillaestados), 2);
+  boxes.SetNextAnswer(IDYES);
+  form.btninicialiar->click();
+  Sql("insert into monedas values ('EUR', 'Euros');");
+  boxes.SetNextAnswer(IDYES);
+  form.btninicialiar->click();
+
+  auto calls = standIn->Received();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].readfilexmls,
+            Document({"<Monedas>", "<ListaMonedas>", "</ListaMonedas>", "</Monedas>"}));
+  EXPECT_EQ(calls[1].readfilexmls,
+            Document({"<Monedas>", "<ListaMonedas>",
+                      Item("Moneda", {{"Codigo", "EUR"}, {"Nombre", "Euros"}}), "</ListaMonedas>",
+                      "</Monedas>"}));
+  EXPECT_EQ(GridRowCount(form.Grillaestados), 2);  // the grid is as it was when opened
+  EXPECT_EQ(boxes.Boxes().back().flags, 64);
+}
+
+TEST_F(InitialLoadTest, AListFailureLeavesTheDialogBusyAndF9SendsAgain) {
+  TFrmInicEstados form(*data, BaseUrl());
+  form.SetModo(4);
+  form.SetNombre(u"Reparaciones");
+  Show(form);
+  standIn->Fail("*", "404");
+  boxes.SetNextAnswer(IDYES);
+  form.btninicialiar->click();
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << test::Describe(shown);
+  EXPECT_EQ(shown[1].caption, u"Dunmar");
+  EXPECT_TRUE(form.Cartel->isVisible());
+  EXPECT_FALSE(form.btninicialiar->isEnabled());
+  EXPECT_FALSE(form.btnSalir->isEnabled());
+
+  standIn->Fail("*", "none");
+  boxes.SetNextAnswer(IDYES);
+  QTest::keyClick(form.Grillaestados, Qt::Key_F9);
+  auto calls = standIn->Received();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].readfilexmls, kRepairsDocument);
+  EXPECT_FALSE(form.Cartel->isVisible());
+  EXPECT_TRUE(form.btninicialiar->isEnabled());
+
+  // An account number that is not a number fails the same way, before anything is sent.
+  boxes.Clear();
+  Sql("update parametros set licenciaappweb = 'abc';");
+  boxes.SetNextAnswer(IDYES);
+  form.btninicialiar->click();
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
+  EXPECT_EQ(boxes.Boxes()[1].text, u"'abc' is not a valid integer value");
+  EXPECT_TRUE(form.Cartel->isVisible());
+  EXPECT_EQ(standIn->Received().size(), 2u);
+}
+
+TEST_F(InitialLoadTest, ListDatabaseErrorsAreShownInTheirOwnWords) {
+  Alter("drop table estado;");
+  {
+    TFrmInicEstados form(*data, BaseUrl());
+    form.SetModo(5);
+    form.SetNombre(u"Estados de Reparaciones");
+    Show(form);
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].caption, u"Error de consulta");
+    EXPECT_TRUE(boxes.Boxes()[0].text.starts_with(u"Error en la busqueda de estados\r\nMensaje: "));
+    EXPECT_FALSE(data->transaccion.Active());
+    EXPECT_TRUE(form.isVisible());
+  }
+  boxes.Clear();
+  Alter("drop table parametros;");
+  TFrmInicEstados form(*data, BaseUrl());
+  form.SetModo(1);
+  form.SetNombre(u"Estados");
+  Show(form);
+  EXPECT_TRUE(boxes.Boxes().empty());
+  boxes.SetNextAnswer(IDYES);
+  form.btninicialiar->click();
+  ASSERT_EQ(boxes.Boxes().size(), 2u);
+  EXPECT_EQ(boxes.Boxes()[1].caption, u"error de consulta");
+  EXPECT_TRUE(boxes.Boxes()[1].text.starts_with(u"error en la busqueda de estados\r\n"));
+  // The account number is read before the notice shows: the dialog stays idle.
+  EXPECT_FALSE(form.Cartel->isVisible());
+  EXPECT_TRUE(form.btninicialiar->isEnabled());
+  EXPECT_TRUE(standIn->Received().empty());
+}
+
+// ---- Everything ----
+
+TEST_F(InitialLoadTest, InitialiseEverythingSendsFiveDocumentsInOrder) {
+  TFrmIniciarTodo form(*data, BaseUrl());
+  Show(form);
+  EXPECT_EQ(form.size(), QSize(756, 552));
+  EXPECT_EQ(form.txtempresa->text(), QStringLiteral("Taller Güemes & Cía"));
+  EXPECT_EQ(GridRowCount(form.Grillaestados), 4);
+  EXPECT_EQ(GridRowCount(form.Grillamonedas), 4);
+  EXPECT_EQ(GridRowCount(form.Grillaclientes), 4);
+  EXPECT_EQ(GridRowCount(form.Grillareparaciones), 5);
+  EXPECT_EQ(GridCell(form.Grillaestados, 1, 2), QStringLiteral("Aprobado & cobrado"));
+  EXPECT_EQ(GridTitles(form.Grillaclientes),
+            (std::vector<std::string>{"Código 50", "Nombre 115", "Login 74", "Password 73"}));
+  EXPECT_EQ(form.Grillareparaciones->horizontalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
+  EXPECT_EQ(QApplication::focusWidget(), form.btnIniciartodo);
+
+  boxes.SetNextAnswer(IDNO);
+  QTest::keyClick(form.btnIniciartodo, Qt::Key_Return);
+  EXPECT_TRUE(standIn->Received().empty());
+
+  boxes.SetNextAnswer(IDYES);
+  form.btnIniciartodo->click();
+  auto calls = standIn->Received();
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[0].page, "aupload_inicializar_empresa.aspx");
+  EXPECT_EQ(calls[0].readfilexmls, kCompanyDocument);
+  EXPECT_EQ(calls[1].page, "aupload_inicializar_estados.aspx");
+  EXPECT_EQ(calls[1].readfilexmls, kBudgetStatesDocument);
+  EXPECT_EQ(calls[2].page, "aupload_inicializar_monedas.aspx");
+  EXPECT_EQ(calls[2].readfilexmls, kCurrenciesDocument);
+  EXPECT_EQ(calls[3].page, "aupload_inicializar_clientes.aspx");
+  EXPECT_EQ(calls[3].readfilexmls, kClientsDocument);
+  EXPECT_EQ(calls[4].page, "aupload_inicializar_reparaciones.aspx");
+  EXPECT_EQ(calls[4].readfilexmls, kRepairsDocument);
+  for (const auto& call : calls) EXPECT_EQ(call.idcompra, "15318");
+  EXPECT_EQ(test::Describe(boxes.Boxes()),
+            "Inicalizar Todo|¿Esta Seguro que Quiere Inicializar Todo los Valores?|36\n"
+            "Inicalizar Todo|¿Esta Seguro que Quiere Inicializar Todo los Valores?|36\n"
+            "Inicialización Exitosa|Se Inicializaron Con Exito Todos los Datos|64\n");
+  EXPECT_FALSE(form.cartel->isVisible());
+  EXPECT_TRUE(form.btnsalir->isEnabled());
+  EXPECT_FALSE(data->transaccion.Active());
+}
+
+TEST_F(InitialLoadTest, AFailureAtTheClientsStopsTheRunWithTheFirstThreeSent) {
+  TFrmIniciarTodo form(*data, BaseUrl());
+  Show(form);
+  standIn->Fail("aupload_inicializar_clientes.aspx", "500fault");
+  boxes.SetNextAnswer(IDYES);
+  form.btnIniciartodo->click();
+  EXPECT_EQ(Pages(), (std::vector<std::string>{
+                         "aupload_inicializar_empresa.aspx", "aupload_inicializar_estados.aspx",
+                         "aupload_inicializar_monedas.aspx", "aupload_inicializar_clientes.aspx"}));
+  auto shown = boxes.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << test::Describe(shown);
+  EXPECT_EQ(shown[1].caption, u"Dunmar");
+  EXPECT_TRUE(form.cartel->isVisible());
+  EXPECT_FALSE(form.btnIniciartodo->isEnabled());
+  EXPECT_FALSE(form.btnsalir->isEnabled());
+
+  // F9 starts a new run from the company on.
+  standIn->Reset();
+  boxes.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  EXPECT_EQ(standIn->Received().size(), 5u);
+  EXPECT_FALSE(form.cartel->isVisible());
+}
