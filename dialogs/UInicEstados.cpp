@@ -14,6 +14,8 @@ namespace fesko::dlg {
 namespace {
 
 constexpr std::u16string_view kDesignCaption = u"Inicializar Estados";
+constexpr std::u16string_view kCurrenciesCaption = u"Inicializar Monedas";
+constexpr std::u16string_view kClientsCaption = u"Inicializar Clientes";
 constexpr std::u16string_view kQuestionStart = u"¿Esta Seguro que Desea Inicalizar datos de ";
 constexpr std::u16string_view kQuestionEnd = u"?";
 constexpr std::u16string_view kQuestionCaption = u"Inicializar Datos";
@@ -38,12 +40,12 @@ const std::array<ListMode, 5> kListModes = {{
     {db::ListCurrencies, kCodeNameColumns, web::kCurrenciesList, web::kCodeNameTags,
      web::Service::upload_inicializar_monedas,
      u"Se Registraron Con Exito los Datos de Inicializacion de Monedas", false,
-     ListCaptions{u"Inicializar Monedas", u"Inicializar Monedas", u"Lista de Monedas",
+     ListCaptions{kCurrenciesCaption, kCurrenciesCaption, u"Lista de Monedas",
                   u"Inicializar Monedas [F9]"}},
     {db::ListClients, kClientColumns, web::kClientsList, web::kClientTags,
      web::Service::upload_inicializar_clientes,
      u"Se Registraron Con Exito los Datos de Inicializacion de Clientes", false,
-     ListCaptions{u"Inicializar Clientes", u"Inicializar Clientes", u"Lista de Clientes",
+     ListCaptions{kClientsCaption, kClientsCaption, u"Lista de Clientes",
                   u"Inicializar Clientes [F9]"}},
     // The title is singular although the window caption is plural.
     {db::ListRepairs, kRepairColumns, web::kRepairsList, web::kNewRepairTags,
@@ -58,6 +60,8 @@ const std::array<ListMode, 5> kListModes = {{
 }};
 
 }  // namespace
+
+const std::u16string_view kStatesListGroup = u"Lista de Estados";
 
 // ---- The record grid ----
 
@@ -147,7 +151,7 @@ TFrmInicEstados::TFrmInicEstados(db::TDataModule1& data, WideString baseUrl, QWi
       base_url_(std::move(baseUrl)) {
   setObjectName(QStringLiteral("FrmInicEstados"));
   LbTitulo = TitleLabel();
-  grupo1 = new QGroupBox(QStringLiteral("Lista de Estados"), this);
+  grupo1 = new QGroupBox(ToQString(kStatesListGroup), this);
   grupo1->setObjectName(QStringLiteral("grupo1"));
   grupo1->setGeometry(8, 34, 544, 318);
   Grillaestados = MakeRecordGrid(grupo1, "Grillaestados", QRect(8, 20, 528, 252));

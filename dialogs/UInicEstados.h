@@ -57,6 +57,9 @@ struct ListMode {
   std::optional<ListCaptions> captions;
 };
 
+// The design caption of the list's group, kept by modes 1 and 5.
+extern const std::u16string_view kStatesListGroup;
+
 // Modes 1 budget states, 2 currencies, 3 clients, 4 repairs, 5 repair states. Another number
 // is a programming error (std::out_of_range).
 const ListMode& ListModeOf(int mode);

@@ -62,11 +62,13 @@ TFrmIniciarTodo::TFrmIniciarTodo(db::TDataModule1& data, WideString baseUrl, QWi
   txtcorreoe = edits[5];
   txtpagweb = edits[6];
 
-  grupo1 = MakeGroup(gpo, "grupo1", u"Lista de Estados", QRect(8, 124, 358, 158));
+  grupo1 = MakeGroup(gpo, "grupo1", kStatesListGroup, QRect(8, 124, 358, 158));
   Grillaestados = MakeRecordGrid(grupo1, "Grillaestados", QRect(8, 18, 342, 132));
-  GroupBox1 = MakeGroup(gpo, "GroupBox1", u"Lista de Monedas", QRect(374, 124, 358, 158));
+  GroupBox1 = MakeGroup(gpo, "GroupBox1", ListModeOf(kCurrenciesMode).captions->group,
+                        QRect(374, 124, 358, 158));
   Grillamonedas = MakeRecordGrid(GroupBox1, "Grillamonedas", QRect(8, 18, 342, 132));
-  GroupBox2 = MakeGroup(gpo, "GroupBox2", u"Lista de Clientes", QRect(8, 286, 358, 146));
+  GroupBox2 = MakeGroup(gpo, "GroupBox2", ListModeOf(kClientsMode).captions->group,
+                        QRect(8, 286, 358, 146));
   Grillaclientes = MakeRecordGrid(GroupBox2, "Grillaclientes", QRect(8, 18, 342, 120));
   GroupBox3 = MakeGroup(gpo, "GroupBox3", u"Lista de Reparaciones", QRect(374, 286, 358, 146));
   Grillareparaciones = MakeRecordGrid(GroupBox3, "Grillareparaciones", QRect(8, 18, 342, 120));
