@@ -340,3 +340,57 @@ TEST_F(EventsTest, ClosingTheEventConnectionUnregistersItsListeners) {
   EXPECT_EQ(b.ThreadCount(), 0);
   EXPECT_FALSE(db.Connected());
 }
+
+TEST_F(EventsTest, ALostAttachmentLeavesTheListenerSilent) {
+  ScriptedMessageBoxes boxes;
+  TIBEvents events(&events_db_);
+  events.Events.Add("perdido");
+  Record(events);
+  uint64_t before = UiThreadRequestsRun();
+  events.RegisterEvents();
+  WaitUntilListening(before, 1);
+
+  // The server ends the event connection, as an administrator's kill would.
+  char items[] = {isc_info_attachment_id, isc_info_end};
+  char info[32] = {};
+  ASSERT_EQ(Fb().isc_database_info(StatusVector(), events_db_.Handle(), sizeof items, items,
+                                   sizeof info, info),
+            0);
+  ASSERT_EQ(info[0], isc_info_attachment_id);
+  auto length = static_cast<short>(Fb().isc_vax_integer(info + 1, 2));
+  ISC_LONG id = Fb().isc_vax_integer(info + 3, length);
+  Execute("delete from mon$attachments where mon$attachment_id = " + std::to_string(id));
+  EXPECT_NE(Fb().isc_database_info(StatusVector(), events_db_.Handle(), sizeof items, items,
+                                   sizeof info, info),
+            0);
+
+  Post({"perdido"});
+  PumpFor(500ms);
+  EXPECT_TRUE(deliveries_.empty());
+  EXPECT_TRUE(boxes.Boxes().empty());
+  // Whatever the cancel makes of the dead connection, unregistering ends the thread.
+  try {
+    events.UnRegisterEvents();
+  } catch (const EIBInterBaseError&) {
+  }
+  EXPECT_EQ(events.ThreadCount(), 0);
+}
+
+TEST_F(EventsTest, AFailedCancelIsRaisedOnceEveryThreadIsGone) {
+  TIBEvents events(&events_db_);
+  for (int i = 0; i < 16; ++i) events.Events.Add(Name(i));
+  uint64_t before = UiThreadRequestsRun();
+  events.RegisterEvents();
+  WaitUntilListening(before, 2);
+  // The attachment detached under the listener: no completion ever comes, and no cancel can
+  // reach the waits.
+  ASSERT_EQ(Fb().isc_detach_database(StatusVector(), events_db_.Handle()), 0);
+  try {
+    events.UnRegisterEvents();
+    ADD_FAILURE() << "the cancel on a detached connection succeeded";
+  } catch (const EIBInterBaseError& e) {
+    EXPECT_EQ(e.FirebirdCode, 335544324) << e.what();  // invalid database handle
+  }
+  EXPECT_EQ(events.ThreadCount(), 0);
+  events.UnRegisterEvents();  // nothing left to cancel
+}
