@@ -133,3 +133,27 @@ TEST_F(UiThreadTest, ARequestMayOpenAModalLoopThatRunsTheNextRequest) {
   second.join();
   EXPECT_EQ(trace, (std::vector<std::string>{"first begins", "second", "first ends"}));
 }
+
+TEST_F(UiThreadTest, RequestsQueuedBeforeAModalLoopRunInsideIt) {
+  // Both requests wait before the UI thread looks; the first opens a box, and the second must
+  // run inside that box rather than after it is closed.
+  std::vector<std::string> trace;
+  auto first = std::thread([&] {
+    RunOnUiThread([&] {
+      trace.push_back("box opens");
+      QElapsedTimer elapsed;
+      elapsed.start();
+      while (trace.back() != "second" && elapsed.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      }
+      trace.push_back("box closes");
+    });
+  });
+  while (PendingUiThreadRequests() < 1) std::this_thread::sleep_for(1ms);
+  auto second = std::thread([&] { RunOnUiThread([&] { trace.push_back("second"); }); });
+  while (PendingUiThreadRequests() < 2) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(PumpUntil([&] { return trace.size() == 3; }));
+  first.join();
+  second.join();
+  EXPECT_EQ(trace, (std::vector<std::string>{"box opens", "second", "box closes"}));
+}
