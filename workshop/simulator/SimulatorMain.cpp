@@ -195,9 +195,12 @@ int main(int argc, char** argv) {
     } catch (const std::exception&) {
       // The closing look is a courtesy; the run's result is already decided.
     }
-    Print("simulador: fin, " + std::to_string(done) + " acciones; " +
-          std::to_string(simulator.PendingFromTheWeb()) +
-          " estados de la web aún sin llegar a presupuestos");
+    int pending = simulator.PendingFromTheWeb();
+    Print("simulador: fin, " + std::to_string(done) + (done == 1 ? " acción" : " acciones") + "; " +
+          std::to_string(pending) +
+          (pending == 1 ? " estado decidido en la web aún no llegó"
+                        : " estados decididos en la web aún no llegaron") +
+          " a presupuestos");
   } catch (const std::exception& error) {
     std::cerr << "workshop_simulator: " << error.what() << std::endl;
     status = 1;
