@@ -325,6 +325,45 @@ TEST_F(EventsTest, AWaitThatCannotBeQueuedGoesToOnErrorAndLeavesTheListenerSilen
   EXPECT_TRUE(deliveries_.empty());
 }
 
+TEST_F(EventsTest, AnErrorOutsideTheHandlersEndsItsThreadAfterOneReport) {
+  ScriptedMessageBoxes boxes;
+  TIBDatabase closed;
+  TIBEvents events(&closed);
+  for (int i = 0; i < 16; ++i) events.Events.Add(Name(i));
+  events.OnError = [](TIBEvents&, int) { throw Exception(u"OnError falla"); };
+  events.RegisterEvents();
+  ASSERT_TRUE(PumpUntil([&] { return events.ThreadCount() == 0; }));
+  // Both threads failed; their reports came one after the other, never two at once.
+  auto shown = boxes.Boxes();
+  ASSERT_GE(shown.size(), 1u);
+  for (const auto& box : shown) {
+    EXPECT_EQ(box.caption, u"Application Error");
+    EXPECT_NE(box.text.find(u"OnError falla"), WideString::npos);
+  }
+  // With its threads gone the listener can be registered again.
+  events.OnError = nullptr;
+  events.RegisterEvents();
+  EXPECT_EQ(events.ThreadCount(), 2);
+}
+
+TEST_F(EventsTest, WhileRegisteredAChangeOfNamesReRegisters) {
+  TIBEvents events(&events_db_);
+  events.Events.Add(Name(0));
+  events.SetRegistered(true);
+  EXPECT_EQ(events.ThreadCount(), 1);
+  for (int i = 1; i < 16; ++i) events.Events.Add(Name(i));
+  EXPECT_EQ(events.ThreadCount(), 2);
+  Record(events);
+  events.Events.Delete(events.Events.IndexOf(Name(15)));
+  EXPECT_EQ(events.ThreadCount(), 1);
+  WaitUntilListening(UiThreadRequestsRun(), 1);
+  Post({Name(14)});
+  ASSERT_TRUE(PumpUntil([&] { return !deliveries_.empty(); }));
+  EXPECT_EQ(deliveries_[0].name, Name(14));
+  events.SetRegistered(false);
+  EXPECT_EQ(events.ThreadCount(), 0);
+}
+
 TEST_F(EventsTest, ClosingTheEventConnectionUnregistersItsListeners) {
   TIBDatabase db;
   Attach(db);
