@@ -93,6 +93,7 @@ class TIBEvents::Thread {
       RequestStop();
       thread_.join();
     }
+    if (queued_on_) KeepWakeUpForLateCompletions();
     try {
       FreeBlocks();
     } catch (...) {
@@ -126,9 +127,7 @@ class TIBEvents::Thread {
         } catch (...) {
           error = std::current_exception();
         }
-        std::lock_guard lock(g_orphans_mutex);
-        g_orphans.push_back(std::move(wake_));
-        wake_ = std::make_unique<WakeUp>();
+        KeepWakeUpForLateCompletions();
       }
     }
     FreeBlocks();
@@ -137,6 +136,13 @@ class TIBEvents::Thread {
 
  private:
   enum class Wake { kStop, kNewCounts, kNothing };
+
+  // A wait that was not cancelled may still complete: its callback must find live memory.
+  void KeepWakeUpForLateCompletions() {
+    std::lock_guard lock(g_orphans_mutex);
+    g_orphans.push_back(std::move(wake_));
+    wake_ = std::make_unique<WakeUp>();
+  }
 
   void Run() {
     int result = 0;
