@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "agent/QtUiThread.h"
+#include "agent/TrayMenu.h"
 
 namespace fesko {
 namespace {
@@ -22,7 +23,8 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
       EventoNuevaReparacion(&data.Service1),
       EventoEditarReparacion(&data.Service1),
       EventoEditarPresupuesto(&data.Service1),
-      data_(data) {
+      data_(data),
+      sync_(data, *this) {
   // The event listeners hand their deliveries to this thread.
   InstallQtUiThread();
   setObjectName(QStringLiteral("FrmPpal"));
@@ -33,6 +35,7 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(txtcuenta);
   Timer1 = new TTimer(kStoredPollInterval, this);
+  Timer1->OnTimer = [this] { RunHandler([this] { Timer1Timer(); }); };
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
@@ -49,7 +52,69 @@ TFrmPpal::~TFrmPpal() {
   }
 }
 
-void TFrmPpal::FormCreate() {}
+void TFrmPpal::FormCreate() {
+  // Each listener reports an error of its handler itself and goes on listening.
+  struct Wiring {
+    db::TIBEvents& events;
+    const char* name;
+    void (TFrmPpal::*handler)();
+  };
+  const Wiring wiring[] = {
+      {EventoNuevoCliente, "Enviar_Cliente_Xml", &TFrmPpal::Evento1EventAlert},
+      {EventoActualizarCliente, "Actualizar_Cliente_Xml", &TFrmPpal::Evento2EventAlert},
+      {EventoNuevaReparacion, "Nueva_Reparacion", &TFrmPpal::Evento3EventAlert},
+      {EventoEditarReparacion, "Editar_Reparacion", &TFrmPpal::EventoEditarReparacionEventAlert},
+      {EventoEditarPresupuesto, "Editar_Presupuesto", &TFrmPpal::EventoEditarPresupuestoEventAlert},
+  };
+  for (const Wiring& w : wiring) {
+    auto handler = w.handler;
+    w.events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
+      (this->*handler)();
+    };
+    w.events.UnRegisterEvents();
+    w.events.Events.Add(w.name);
+    w.events.RegisterEvents();
+  }
+  sync_.ReadSettings();
+  sync_.CatchUp();
+}
+
+void TFrmPpal::Evento1EventAlert() {
+  sync_.NewClients();
+}
+void TFrmPpal::Evento2EventAlert() {
+  sync_.ChangedClients();
+}
+void TFrmPpal::Evento3EventAlert() {
+  sync_.NewRepairs();
+}
+void TFrmPpal::EventoEditarReparacionEventAlert() {
+  sync_.ChangedRepairs();
+}
+void TFrmPpal::EventoEditarPresupuestoEventAlert() {
+  sync_.ChangedBudgets();
+}
+
+void TFrmPpal::Timer1Timer() {
+  sync_.Poll();
+}
+
+AnsiString TFrmPpal::AccountText() {
+  return Utf8ToAnsi(txtcuenta->text().toStdString());
+}
+
+void TFrmPpal::SetAccountText(const AnsiString& text) {
+  txtcuenta->setText(QString::fromStdString(AnsiToUtf8(text)));
+}
+
+void TFrmPpal::SetPollInterval(int milliseconds) {
+  Timer1->SetInterval(milliseconds);
+}
+
+void TFrmPpal::ShowBalloon(const WideString& title, const WideString& text) {
+  // Every balloon of the program: information icon, 25 seconds.
+  CoolTrayIcon1->ShowBalloon(title, text, bitInfo, 25);
+}
 
 // ---- Tray icon and menu
 
@@ -57,6 +122,7 @@ void TFrmPpal::CreateTrayIcon() {
   PopupMenu1 = new QMenu(this);
   CerrarGestor1 = PopupMenu1->addAction(QStringLiteral("Salir"));
   connect(CerrarGestor1, &QAction::triggered, this, &QWidget::close);
+  FillTrayMenu(*PopupMenu1, data_, [this] { return sync_.BaseUrl(); });
   CoolTrayIcon1 = new TCoolTrayIcon(this);
   CoolTrayIcon1->SetHint(QStringLiteral("Fesko 15318"));
   CoolTrayIcon1->SetPopupMenu(PopupMenu1);
@@ -79,7 +145,9 @@ void TFrmPpal::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) RunHandler([this] { FormShow(); });
 }
 
-void TFrmPpal::FormShow() {}
+void TFrmPpal::FormShow() {
+  sync_.ReadPollSettings();
+}
 
 void TFrmPpal::closeEvent(QCloseEvent* event) {
   // There is no close-to-tray: closing the main window ends the program.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/CoolTrayIcon.h"
+#include "agent/SyncAgent.h"
 #include "agent/Timer.h"
 #include "database/Datamodule.h"
 #include "database/IBEvents.h"
@@ -18,17 +19,16 @@ class QMenu;
 
 namespace fesko {
 
-class TFrmPpal : public QWidget {
+class TFrmPpal : public QWidget, private SyncHost {
  public:
   // Builds the window and runs its creation handler; the window stays hidden.
   explicit TFrmPpal(db::TDataModule1& data);
   ~TFrmPpal() override;
 
   db::TDataModule1& Data() { return data_; }
+  TSyncAgent& Sync() { return sync_; }
   QLineEdit* txtcuenta;
   TTimer* Timer1;
-  // Element names paired by position with the values of the record being built.
-  std::vector<std::string> Tags;
 
   // Tray icon and its menu.
   TCoolTrayIcon* CoolTrayIcon1;
@@ -52,7 +52,21 @@ class TFrmPpal : public QWidget {
   void CoolTrayIcon1Startup(bool& show_main_form);
   void CoolTrayIcon1DblClick();
   void CreateTrayIcon();
+  void Timer1Timer();
+  void Evento1EventAlert();
+  void Evento2EventAlert();
+  void Evento3EventAlert();
+  void EventoEditarReparacionEventAlert();
+  void EventoEditarPresupuestoEventAlert();
+
+  // What the sync needs of the window.
+  AnsiString AccountText() override;
+  void SetAccountText(const AnsiString& text) override;
+  void SetPollInterval(int milliseconds) override;
+  void ShowBalloon(const WideString& title, const WideString& text) override;
+
   db::TDataModule1& data_;
+  TSyncAgent sync_;
 };
 
 // Runs a handler of a window: an error that escapes it goes to the application's standard

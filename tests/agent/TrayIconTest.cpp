@@ -51,8 +51,9 @@ TEST(MainWindowTray, StaysHiddenAtStartAndADoubleClickShowsIt) {
   EXPECT_TRUE(tray.IconVisible());
   EXPECT_EQ(tray.Hint(), QStringLiteral("Fesko 15318"));
   ASSERT_EQ(tray.PopupMenu(), window.PopupMenu1);
-  ASSERT_EQ(window.PopupMenu1->actions().size(), 1);
-  EXPECT_EQ(window.PopupMenu1->actions()[0]->text(), QStringLiteral("Salir"));
+  ASSERT_FALSE(window.PopupMenu1->actions().isEmpty());
+  EXPECT_EQ(window.PopupMenu1->actions().back(), window.CerrarGestor1);
+  EXPECT_EQ(window.CerrarGestor1->text(), QStringLiteral("Salir"));
   EXPECT_EQ(window.EventoNuevoCliente.Database(), &data.Service1);
   EXPECT_EQ(window.EventoEditarPresupuesto.ThreadCount(), 0);
 
