@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 
 #include "base/TextKinds.h"
 #include "database/Datamodule.h"
@@ -40,9 +39,14 @@ AnsiString QuotedInLine(const std::string& line) {
 }
 
 int NumberAfter(const std::string& line, const std::string& words) {
-  std::smatch match;
-  if (!std::regex_search(line, match, std::regex(words + " ([0-9]+)"))) return -1;
-  return std::stoi(match[1]);
+  // The first occurrence of the words followed by a blank and digits.
+  for (auto at = line.find(words + " "); at != std::string::npos;
+       at = line.find(words + " ", at + 1)) {
+    std::size_t digits = at + words.size() + 1, end = digits;
+    while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+    if (end > digits) return std::stoi(line.substr(digits, end - digits));
+  }
+  return -1;
 }
 
 class SimulatorTest : public ::testing::Test {
