@@ -36,6 +36,7 @@ class Call:
         self.suppressed = False  # a failure on purpose replaces the reply: no side effects
         self.failure = None
         self.reply = None
+        self.received_at = environ.get("fesko.received_at")
 
     def action_refusal(self):
         expected = catalog.soap_action(self.page)
@@ -59,7 +60,7 @@ class Call:
     def record(self, accepted, fault=None):
         self.store.add_call(self.page, self.action_text, self.content_type, self.idcompra,
                             self.readfilexmls, accepted, self.failure, fault,
-                            self.reply if accepted else None)
+                            self.reply if accepted else None, self.received_at)
 
 
 class BadRequest(Exception):
@@ -116,7 +117,8 @@ class StandIn:
         if method == "POST":
             self.store.add_call(page, environ.get("HTTP_SOAPACTION"),
                                 environ.get("CONTENT_TYPE") or None, None, None, False,
-                                fault="no such page")
+                                fault="no such page",
+                                received_at=environ.get("fesko.received_at"))
         return self._plain(start_response, "404 Not Found", "no such page: %s\n" % path)
 
     @staticmethod

@@ -3,10 +3,12 @@
 wsgiref answers HTTP/1.0 and closes every connection; the client keeps its connection open
 and sends "Expect: 100-continue" for larger bodies, so this server keeps connections alive,
 answers the 100-continue at once and reads chunked request bodies. Every reply is buffered and
-sent with its Content-Length."""
+sent with its Content-Length. Given an SSL context it serves HTTPS instead, each connection's
+handshake made on that connection's own thread."""
 
 import io
 import socketserver
+import ssl
 import sys
 import time
 from http.server import BaseHTTPRequestHandler, HTTPServer
@@ -23,6 +25,21 @@ class _Handler(BaseHTTPRequestHandler):
     timeout = 120  # an idle kept-alive connection is closed after this many seconds
     disable_nagle_algorithm = True
 
+    def setup(self):
+        if self.server.tls is not None:
+            # The handshake runs here, on the connection's thread, so that a slow or refusing
+            # client holds up nobody else.
+            self.request.settimeout(self.timeout)
+            self.request = self.server.tls.wrap_socket(self.request, server_side=True)
+        super().setup()
+
+    def finish(self):
+        try:
+            super().finish()
+        finally:
+            if self.server.tls is not None:
+                self.request.close()
+
     def _read_body(self):
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             parts = []
@@ -37,7 +54,7 @@ class _Handler(BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length) if length > 0 else b""
 
-    def _environ(self, body):
+    def _environ(self, body, received_at):
         path, _, query = self.path.partition("?")
         env = {
             "REQUEST_METHOD": self.command,
@@ -51,13 +68,16 @@ class _Handler(BaseHTTPRequestHandler):
             "CONTENT_TYPE": self.headers.get("Content-Type", ""),
             "CONTENT_LENGTH": str(len(body)),
             "wsgi.version": (1, 0),
-            "wsgi.url_scheme": "http",
+            "wsgi.url_scheme": "https" if self.server.tls is not None else "http",
             "wsgi.input": io.BytesIO(body),
             "wsgi.errors": sys.stderr,
             "wsgi.multithread": True,
             "wsgi.multiprocess": False,
             "wsgi.run_once": False,
-            "fesko.socket": self.connection,
+            # Peeking for a hang-up needs the bare socket, which TLS does not lend.
+            "fesko.socket": None if self.server.tls is not None else self.connection,
+            # Wall-clock time at which the whole request had arrived.
+            "fesko.received_at": received_at,
         }
         for name, value in self.headers.items():
             key = "HTTP_" + name.upper().replace("-", "_")
@@ -72,7 +92,7 @@ class _Handler(BaseHTTPRequestHandler):
         except (ValueError, OSError):
             self.send_error(400, "Bad request body")
             return
-        env = self._environ(body)
+        env = self._environ(body, time.time())
         started = []
 
         def start_response(status, headers, exc_info=None):
@@ -121,6 +141,17 @@ class Server(socketserver.ThreadingMixIn, HTTPServer):
     allow_reuse_address = True
     request_queue_size = 256
 
-    def __init__(self, address, app):
+    def __init__(self, address, app, tls=None):
+        """`tls`: an ssl.SSLContext with the server's certificate, or None for plain HTTP."""
         super().__init__(address, _Handler)
         self.app = app
+        self.tls = tls
+
+    def handle_error(self, request, client_address):
+        error = sys.exc_info()[1]
+        if isinstance(error, (ssl.SSLError, ConnectionError, TimeoutError)):
+            # A client that refused our certificate or left during the handshake.
+            sys.stderr.write("%s %s connection failed: %s\n" % (
+                time.strftime("%Y-%m-%d %H:%M:%S"), client_address[0], error))
+            return
+        super().handle_error(request, client_address)

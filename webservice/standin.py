@@ -2,6 +2,7 @@
 """The DunmarWeb stand-in: serves the eleven pages (serve) and drives a running one (ctl).
 
     standin.py serve --port 8081 --db /tmp/fesko-webservice-8081.sqlite
+    standin.py serve --host 10.0.0.2 --port 8443 --tls-cert server.crt --tls-key server.key
     standin.py ctl --base http://127.0.0.1:8081/ received --page adownload.aspx
 """
 
@@ -32,7 +33,15 @@ def serve(args):
 
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr,
                         format="%(asctime)s %(name)s %(levelname)s %(message)s")
-    server = Server((args.host, args.port), None)
+    tls = None
+    if args.tls_cert or args.tls_key:
+        if not (args.tls_cert and args.tls_key):
+            raise SystemExit("standin.py serve: --tls-cert and --tls-key go together")
+        import ssl
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.tls_cert, args.tls_key)
+    scheme = "https" if tls else "http"
+    server = Server((args.host, args.port), None, tls)
     port = server.server_address[1]
     db_path = os.path.abspath(args.db or default_db(port))
     store = Store(db_path)
@@ -45,8 +54,8 @@ def serve(args):
     if args.pidfile:
         with open(args.pidfile, "w") as f:
             f.write("%d\n" % os.getpid())
-    print("http://%s:%d/" % (args.host, port), flush=True)
-    sys.stderr.write("serving http://%s:%d/ with %s\n" % (args.host, port, db_path))
+    print("%s://%s:%d/" % (scheme, args.host, port), flush=True)
+    sys.stderr.write("serving %s://%s:%d/ with %s\n" % (scheme, args.host, port, db_path))
     sys.stderr.flush()
     try:
         server.serve_forever(poll_interval=0.2)
@@ -124,6 +133,8 @@ def main(argv=None):
     p.add_argument("--port", type=int, default=DEFAULT_PORT, help="0 picks a free port")
     p.add_argument("--db", help="SQLite file (default /tmp/fesko-webservice-PORT.sqlite)")
     p.add_argument("--pidfile", help="write the process id here while serving")
+    p.add_argument("--tls-cert", help="serve HTTPS with this PEM certificate (chain)")
+    p.add_argument("--tls-key", help="the PEM private key of --tls-cert")
     p.set_defaults(run=serve)
 
     p = sub.add_parser("ctl", help="drive a running stand-in")

@@ -5,6 +5,7 @@ fsync per call keeps thousands of calls a second cheap."""
 import datetime
 import sqlite3
 import threading
+import time
 
 _SCHEMA = """
 CREATE TABLE IF NOT EXISTS calls (
@@ -18,7 +19,8 @@ CREATE TABLE IF NOT EXISTS calls (
     accepted      INTEGER NOT NULL,
     failure       TEXT,
     fault         TEXT,
-    reply         TEXT
+    reply         TEXT,
+    received_at   REAL
 );
 CREATE TABLE IF NOT EXISTS queue (
     id         INTEGER PRIMARY KEY,
@@ -34,7 +36,7 @@ CREATE INDEX IF NOT EXISTS queue_pending ON queue (idcompra, delivered);
 """
 
 _CALL_FIELDS = ("id", "page", "soapaction", "content_type", "idcompra", "readfilexmls", "time",
-                "accepted", "failure", "fault", "reply")
+                "accepted", "failure", "fault", "reply", "received_at")
 _QUEUE_FIELDS = ("id", "idcompra", "kind", "orden", "estado", "text", "queued", "delivered")
 
 
@@ -58,19 +60,27 @@ class Store:
         self._db.execute("PRAGMA journal_mode=WAL")
         self._db.execute("PRAGMA synchronous=NORMAL")
         self._db.executescript(_SCHEMA)
+        # Databases made before calls carried their arrival time get the column, empty.
+        columns = {row[1] for row in self._db.execute("PRAGMA table_info(calls)")}
+        if "received_at" not in columns:
+            self._db.execute("ALTER TABLE calls ADD COLUMN received_at REAL")
 
     def close(self):
         with self._lock:
             self._db.close()
 
     def add_call(self, page, soapaction, content_type, idcompra, readfilexmls, accepted,
-                 failure=None, fault=None, reply=None):
+                 failure=None, fault=None, reply=None, received_at=None):
+        """`received_at`: seconds since the epoch at which the request had fully arrived
+        (now when not given)."""
+        if received_at is None:
+            received_at = time.time()
         with self._lock:
             cur = self._db.execute(
                 "INSERT INTO calls (page, soapaction, content_type, idcompra, readfilexmls, time,"
-                " accepted, failure, fault, reply) VALUES (?,?,?,?,?,?,?,?,?,?)",
+                " accepted, failure, fault, reply, received_at) VALUES (?,?,?,?,?,?,?,?,?,?,?)",
                 (page, soapaction, content_type, idcompra, readfilexmls, now(), int(accepted),
-                 failure, fault, reply))
+                 failure, fault, reply, received_at))
             return cur.lastrowid
 
     def calls(self, page=None, idcompra=None, since=None, newest_first=False, limit=None):

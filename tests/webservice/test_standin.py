@@ -5,7 +5,9 @@ import json
 import os
 import shutil
 import socket
+import ssl
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -357,6 +359,37 @@ class ServerTest(StandInCase):
         docs = {c["readfilexmls"] for c in calls[21:]}
         self.assertEqual(docs, {"%d-%d" % (n, i) for n in range(100, 108) for i in range(50)})
 
+    def test_each_call_carries_the_wall_clock_time_its_request_had_arrived(self):
+        before = time.time()
+        self.call(UPLOAD)
+        between = time.time()
+        time.sleep(0.05)
+        self.post("no-such-page.aspx", envelope(1, "x"))
+        after = time.time()
+        first, second = self.received()
+        self.assertLessEqual(before, first["received_at"])
+        self.assertLessEqual(first["received_at"], between)
+        self.assertLessEqual(between + 0.05, second["received_at"])
+        self.assertLessEqual(second["received_at"], after)
+
+        # A database kept from before calls had the column takes it on, and old calls stay.
+        sys.path.insert(0, os.path.join(ROOT, "webservice"))
+        import sqlite3
+        import store
+        path = os.path.join(self.tmp, "old.sqlite")
+        old = sqlite3.connect(path)
+        old.execute("CREATE TABLE calls (id INTEGER PRIMARY KEY, page TEXT NOT NULL, soapaction "
+                    "TEXT, content_type TEXT, idcompra INTEGER, readfilexmls TEXT, time TEXT NOT "
+                    "NULL, accepted INTEGER NOT NULL, failure TEXT, fault TEXT, reply TEXT)")
+        old.execute("INSERT INTO calls (page, time, accepted) VALUES ('a.aspx', 'then', 1)")
+        old.commit()
+        old.close()
+        kept = store.Store(path)
+        kept.add_call("b.aspx", None, None, 1, "x", True, received_at=12.5)
+        self.assertEqual([(c["page"], c["received_at"]) for c in kept.calls()],
+                         [("a.aspx", None), ("b.aspx", 12.5)])
+        kept.close()
+
     def test_overview_page_lists_the_calls_escaped_newest_first(self):
         self.call("aupload_nuevo_cliente.aspx", document="<primero>Peña & Cía</primero>")
         self.call(UPLOAD, document="<segundo/>")
@@ -382,6 +415,79 @@ class ServerTest(StandInCase):
                     {"idcompra": 1, "error": None}):
             self.control("POST", "queue", bad, expect=400)
         self.assertEqual(self.control("GET", "queue"), [])
+
+
+class TlsTest(unittest.TestCase):
+    """The stand-in serving HTTPS with a certificate of a throwaway authority."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.mkdtemp(prefix="standin-tls-")
+        path = lambda name: os.path.join(cls.tmp, name)
+        with open(path("san"), "w") as f:
+            f.write("subjectAltName=IP:127.0.0.1\n")
+        for command in (
+                ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                 "/CN=stand-in test authority", "-keyout", path("ca.key"), "-out", path("ca.crt")],
+                ["req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
+                 path("server.key"), "-out", path("server.csr")],
+                ["x509", "-req", "-in", path("server.csr"), "-CA", path("ca.crt"), "-CAkey",
+                 path("ca.key"), "-CAcreateserial", "-days", "1", "-extfile", path("san"),
+                 "-out", path("server.crt")]):
+            subprocess.run(["openssl"] + command, check=True, capture_output=True, timeout=60)
+        cls.log = open(path("log"), "w")
+        cls.proc = subprocess.Popen(
+            [PYTHON, STANDIN, "serve", "--port", "0", "--db", path("s.sqlite"), "--tls-cert",
+             path("server.crt"), "--tls-key", path("server.key")],
+            stdout=subprocess.PIPE, stderr=cls.log, text=True)
+        cls.base = cls.proc.stdout.readline().strip()
+        if not cls.base.startswith("https://127.0.0.1:"):
+            cls.proc.kill()
+            raise RuntimeError("the stand-in did not start: %r" % cls.base)
+        cls.port = int(cls.base.rsplit(":", 1)[1].strip("/"))
+        cls.trusting = ssl.create_default_context(cafile=path("ca.crt"))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.terminate()
+        cls.proc.wait(10)
+        cls.proc.stdout.close()
+        cls.log.close()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def upload(self, conn, document):
+        conn.request("POST", "/" + UPLOAD, envelope(3, document),
+                     {"SOAPAction": '"%s"' % SERVICES[UPLOAD], "Content-Type": "text/xml"})
+        reply = conn.getresponse()
+        return reply.status, reply.read()
+
+    def received(self):
+        with urllib.request.urlopen(self.base + "_control/received", timeout=10,
+                                    context=self.trusting) as reply:
+            return json.loads(reply.read())
+
+    def test_a_verifying_client_calls_over_one_connection_and_others_get_nowhere(self):
+        conn = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=10,
+                                           context=self.trusting)
+        for n in range(3):
+            status, body = self.upload(conn, "tls %d" % n)
+            self.assertEqual(status, 200, body)
+        conn.close()
+
+        # A client that does not know the authority refuses the certificate, and plain HTTP on
+        # the TLS port gets no HTTP reply; neither is recorded, and the server serves on.
+        with self.assertRaises(ssl.SSLCertVerificationError):
+            strict = http.client.HTTPSConnection("127.0.0.1", self.port, timeout=10,
+                                                 context=ssl.create_default_context())
+            self.upload(strict, "refused")
+        plain = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
+        with self.assertRaises((http.client.HTTPException, ConnectionError)):
+            self.upload(plain, "plain")
+        plain.close()
+
+        calls = self.received()
+        self.assertEqual([c["readfilexmls"] for c in calls], ["tls 0", "tls 1", "tls 2"])
+        self.assertTrue(all(c["accepted"] and c["received_at"] for c in calls))
 
 
 class ScriptsTest(unittest.TestCase):
