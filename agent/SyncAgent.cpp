@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
 #include <functional>
 #include <span>
+#include <tuple>
 
 #include "base/ConfigFile.h"
 #include "database/MDOErrors.h"
@@ -50,6 +52,21 @@ DateAndTime ReadMoment(const TIniFile* ini, const MomentMarker& marker) {
           StrToTime(ReadConfigString(ini, marker.section, marker.time_key))};
 }
 
+// Whether config.ini holds any marker. Seeding writes every marker anew, so it is only for a
+// file that holds none: a file that lost some of them must not skip what changed since the rest.
+bool HoldsAnyMarker(const TIniFile* ini) {
+  for (const CodeMarker& marker : {kClientCode, kRepairCode}) {
+    if (!ReadConfigString(ini, marker.section, marker.key).empty()) return true;
+  }
+  for (const MomentMarker& marker : {kClientMoment, kRepairMoment, kBudgetMoment}) {
+    if (!ReadConfigString(ini, marker.section, marker.date_key).empty() ||
+        !ReadConfigString(ini, marker.section, marker.time_key).empty()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void WriteCode(const TIniFile* ini, const CodeMarker& marker, int code) {
   WriteConfigString(ini, marker.section, marker.key, std::to_string(code));
 }
@@ -58,6 +75,37 @@ void WriteMoment(const TIniFile* ini, const MomentMarker& marker, const DateAndT
   WriteConfigString(ini, marker.section, marker.date_key, DateToStr(moment.Date));
   WriteConfigString(ini, marker.section, marker.time_key,
                     FormatTime(kMarkerTimeFormat, moment.Time));
+}
+
+// A workshop transaction stamps a row when it writes it, but the row shows only once the
+// transaction commits, which can be after a pass has read the server's moment and moved its
+// marker past the stamp. Every pass over changed rows therefore also looks this far back before
+// its marker: the catch-up sends what it finds there once more, and the live passes send a row
+// found only there when its documents differ from what they last sent for its code.
+constexpr long kLateCommitWindowSeconds = 10 * 60;
+
+long SecondsOf(const TimeOfDay& time) {
+  return time.Hour * 3600L + time.Minute * 60L + time.Second;
+}
+
+bool Earlier(const DateAndTime& a, const DateAndTime& b) {
+  auto key = [](const DateAndTime& m) {
+    return std::tuple(m.Date.Year, m.Date.Month, m.Date.Day, SecondsOf(m.Time));
+  };
+  return key(a) < key(b);
+}
+
+DateAndTime SecondsBefore(const DateAndTime& moment, long seconds) {
+  using namespace std::chrono;
+  long second_of_day = SecondsOf(moment.Time) - seconds;
+  long days_back = second_of_day >= 0 ? 0 : (-second_of_day + 86399) / 86400;
+  second_of_day += days_back * 86400;
+  year_month_day date{sys_days{year{moment.Date.Year} / moment.Date.Month / moment.Date.Day} -
+                      days{days_back}};
+  return {{static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+           static_cast<int>(static_cast<unsigned>(date.day()))},
+          {static_cast<int>(second_of_day / 3600), static_cast<int>(second_of_day / 60 % 60),
+           static_cast<int>(second_of_day % 60)}};
 }
 
 // Opens config.ini for one use and frees it whatever happens.
@@ -89,6 +137,23 @@ WideString DocumentFromRow(TMDOQuery& query, std::string_view record, web::TagLi
   values.reserve(columns.size());
   for (int column : columns) values.emplace_back(query.FieldText(column));
   return web::RecordDocument(web::BuildRecord(record, tags, values));
+}
+
+// One result row as it goes out: the code in its first column and its document.
+struct Row {
+  int code;
+  WideString document;
+};
+
+Row RowOf(TMDOQuery& query, std::string_view record, web::TagList tags, Columns columns) {
+  return {query.Fields(0).AsInteger(), DocumentFromRow(query, record, tags, columns)};
+}
+
+// Adds a document to its code's digest; a code's digest covers all its documents in order.
+void AddToDigest(std::map<int, std::size_t>& digests, const Row& row) {
+  std::size_t document = std::hash<std::u16string>{}(row.document);
+  auto [at, fresh] = digests.try_emplace(row.code, document);
+  if (!fresh) at->second = at->second * 1099511628211u ^ document;
 }
 
 // One kind of change: what selects it, which document carries it, where it goes.
@@ -189,6 +254,13 @@ void TSyncAgent::ReadSettings() {
   }
 }
 
+DateAndTime TSyncAgent::WindowStart(const DateAndTime& marker) const {
+  DateAndTime start = SecondsBefore(marker, kLateCommitWindowSeconds);
+  // Rows changed before this run's first-run seeding were never to be sent.
+  if (seeded_ && Earlier(start, *seeded_)) return Earlier(marker, *seeded_) ? marker : *seeded_;
+  return start;
+}
+
 void TSyncAgent::CatchUp() {
   static constexpr std::u16string_view kChangedClientsText =
       u"Se Enviaron Exitosamente los Datos Actualizados de los Cliente ";
@@ -207,7 +279,7 @@ void TSyncAgent::CatchUp() {
     ConfigUse ini;
     AnsiString client_marker =
         ReadConfigString(ini.file.get(), kClientCode.section, kClientCode.key);
-    if (client_marker.empty()) {
+    if (client_marker.empty() && !HoldsAnyMarker(ini.file.get())) {
       // First run: only what changes from now on is sent. Its database errors are not the
       // catch-up's to report; they end start-up's sync like any other error.
       RollbackIfActive(data_);
@@ -222,6 +294,7 @@ void TSyncAgent::CatchUp() {
       WriteMoment(ini.file.get(), kRepairMoment, now);
       WriteMoment(ini.file.get(), kBudgetMoment, now);
       client_marker = std::to_string(max_client);
+      seeded_ = now;
     }
     client_code = StrToInt(client_marker);
     client_moment = ReadMoment(ini.file.get(), kClientMoment);
@@ -234,14 +307,16 @@ void TSyncAgent::CatchUp() {
     TMDOQuery& query;
     const ChangeKind& kind;
     std::u16string_view balloon;
+    int changed;  // the changed kind whose digests it fills, -1 for new rows
   };
   std::array<Set, 5> sets = {{
-      {data_.Consulta, kChangedClientKind, kChangedClientsText},
-      {data_.ConsultaVs, kNewClientKind, kNewClientsText},
-      {data_.ConsultaSimple, kNewRepairKind, kNewRepairsText},
-      {data_.consultaRep, kChangedRepairKind, kChangedRepairsText},
-      {data_.ConsultaPresup, kChangedBudgetKind, kChangedBudgetsText},
+      {data_.Consulta, kChangedClientKind, kChangedClientsText, 0},
+      {data_.ConsultaVs, kNewClientKind, kNewClientsText, -1},
+      {data_.ConsultaSimple, kNewRepairKind, kNewRepairsText, -1},
+      {data_.consultaRep, kChangedRepairKind, kChangedRepairsText, 1},
+      {data_.ConsultaPresup, kChangedBudgetKind, kChangedBudgetsText, 2},
   }};
+  std::array<Digests, 3> sent;
   DateAndTime moment;
   int new_client_code = 0, new_repair_code = 0;
   try {
@@ -250,6 +325,9 @@ void TSyncAgent::CatchUp() {
     // The server's moment before anything is selected: every change stamped after it is left
     // for the next pass or the live uploads, none is skipped.
     moment = db::ReadServerMoment(data_.consultaestado);
+    client_moment = WindowStart(client_moment);
+    repair_moment = WindowStart(repair_moment);
+    budget_moment = WindowStart(budget_moment);
     db::ClientsChangedSince(data_.Consulta, client_moment.Date, client_moment.Time);
     db::ClientsAfterCode(data_.ConsultaVs, client_code);
     db::RepairsAfterCode(data_.ConsultaSimple, repair_code);
@@ -260,9 +338,9 @@ void TSyncAgent::CatchUp() {
     for (Set& set : sets) {
       if (set.query.IsEmpty()) continue;
       for (set.query.First(); !set.query.Eof(); set.query.Next()) {
-        WideString document =
-            DocumentFromRow(set.query, set.kind.record, set.kind.tags, set.kind.columns);
-        web::OpenServicePort(set.kind.service, base_url_).Execute(AccountNumber(), document);
+        Row row = RowOf(set.query, set.kind.record, set.kind.tags, set.kind.columns);
+        web::OpenServicePort(set.kind.service, base_url_).Execute(AccountNumber(), row.document);
+        if (set.changed >= 0) AddToDigest(sent[static_cast<std::size_t>(set.changed)], row);
       }
       host_.ShowBalloon(WideString(kSendingTitle), WideString(set.balloon));
     }
@@ -273,6 +351,7 @@ void TSyncAgent::CatchUp() {
     return;
   }
 
+  sent_ = std::move(sent);
   ConfigUse ini;
   WriteCode(ini.file.get(), kClientCode, new_client_code);
   WriteMoment(ini.file.get(), kClientMoment, moment);
@@ -387,33 +466,54 @@ void TSyncAgent::SendNewRows(bool clients) {
 
 void TSyncAgent::SendChangedRows(int index) {
   const ChangedKind& kind = kChangedKinds[static_cast<std::size_t>(index)];
+  Digests& sent = sent_[static_cast<std::size_t>(index)];
   DateAndTime since;
   {
     ConfigUse ini;
     since = ReadMoment(ini.file.get(), kind.marker);
   }
-  std::vector<WideString> documents;
+  DateAndTime window_start = WindowStart(since);
+  std::vector<Row> window, fresh;
   DateAndTime moment;
   try {
     RollbackIfActive(data_);
     data_.transaccion.StartTransaction();
     moment = db::ReadServerMoment(data_.ConsultaSimple);
     TMDOQuery& query = data_.Consulta;
-    kind.select(query, since.Date, since.Time);
-    for (query.First(); !query.Eof(); query.Next()) {
-      documents.push_back(
-          DocumentFromRow(query, kind.kind.record, kind.kind.tags, kind.kind.columns));
-    }
+    auto read = [&](const DateAndTime& from, std::vector<Row>& rows) {
+      kind.select(query, from.Date, from.Time);
+      for (query.First(); !query.Eof(); query.Next()) {
+        rows.push_back(RowOf(query, kind.kind.record, kind.kind.tags, kind.kind.columns));
+      }
+    };
+    read(since, fresh);
+    if (Earlier(window_start, since)) read(window_start, window);
     data_.transaccion.Commit();
   } catch (const db::EMDOError& error) {
     data_.transaccion.Rollback();
     db::ShowDatabaseError(error, WideString(kind.error), WideString(kLiveErrorCaption));
     return;
   }
-  if (documents.empty()) return;
-  for (const WideString& document : documents) {
-    web::OpenServicePort(kind.kind.service, base_url_).Execute(AccountNumber(), document);
+
+  // Every row changed since the marker goes out. Of the codes found only before it, inside the
+  // window, those whose documents differ from what was last sent committed late: they go first.
+  Digests now, fresh_digests;
+  for (const Row& row : window) AddToDigest(now, row);
+  for (const Row& row : fresh) AddToDigest(fresh_digests, row);
+  std::vector<const Row*> uploads;
+  for (const Row& row : window) {
+    if (fresh_digests.contains(row.code)) continue;
+    auto last = sent.find(row.code);
+    if (last == sent.end() || last->second != now[row.code]) uploads.push_back(&row);
   }
+  for (const Row& row : fresh) uploads.push_back(&row);
+  if (uploads.empty()) return;
+  for (const Row* row : uploads) {
+    web::OpenServicePort(kind.kind.service, base_url_).Execute(AccountNumber(), row->document);
+  }
+  // What is remembered is what the window holds now, so the digests never outgrow it.
+  for (const auto& [code, digest] : fresh_digests) now[code] = digest;
+  sent = std::move(now);
   host_.ShowBalloon(WideString(kind.title), WideString(kind.text));
   ConfigUse ini;
   WriteMoment(ini.file.get(), kind.marker, moment);

@@ -3,6 +3,8 @@
 // window owns one and routes its creation handler, event handlers, timer and show handler here.
 #pragma once
 
+#include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,14 +67,22 @@ class TSyncAgent {
     int code;
     WideString document;
   };
+  // For each code of one changed kind, a digest of its documents in the order they went out.
+  using Digests = std::map<int, std::size_t>;
+
   void SendNewRows(bool clients);
   void SendChangedRows(int kind);
   int AccountNumber();
   void SetPollMinutes(int minutes);
+  DateAndTime WindowStart(const DateAndTime& marker) const;
 
   db::TDataModule1& data_;
   SyncHost& host_;
   WideString base_url_;
+  // What each changed kind (clients, repairs, budgets) last sent for the codes still inside
+  // the late-commit window, and the moment the markers were first seeded, if this run did it.
+  std::array<Digests, 3> sent_;
+  std::optional<DateAndTime> seeded_;
 };
 
 }  // namespace fesko
