@@ -1,0 +1,399 @@
+#include "bench/WebBench.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+#include "base/TextKinds.h"
+#include "web/Handles.h"
+#include "web/Soap.h"
+
+namespace fesko::bench {
+namespace {
+
+const std::string kSource = FESKO_SOURCE_DIR;
+const char kPython[] = "/usr/bin/python3";  // the stand-in needs Debian's spyne
+
+int UnusedPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+void AppendUtf8(std::string& out, unsigned code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Just enough JSON for the stand-in's list of calls: an array of flat objects whose values are
+// strings, numbers, booleans or null.
+class CallsReader {
+ public:
+  explicit CallsReader(std::string_view text) : text_(text) {}
+
+  std::vector<ReceivedCall> Read() {
+    std::vector<ReceivedCall> calls;
+    Expect('[');
+    if (Peek() == ']') return calls;
+    do {
+      calls.push_back(Call());
+    } while (Next() == ',');
+    if (text_[pos_ - 1] != ']') Fail();
+    return calls;
+  }
+
+ private:
+  [[noreturn]] void Fail() const {
+    throw std::runtime_error("unreadable list of calls near: " +
+                             std::string(text_.substr(pos_ > 20 ? pos_ - 20 : 0, 60)));
+  }
+  char Peek() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (pos_ >= text_.size()) Fail();
+    return text_[pos_];
+  }
+  char Next() {
+    char c = Peek();
+    ++pos_;
+    return c;
+  }
+  void Expect(char c) {
+    if (Next() != c) Fail();
+  }
+
+  unsigned Hex4() {
+    if (pos_ + 4 > text_.size()) Fail();
+    unsigned value =
+        static_cast<unsigned>(std::stoul(std::string(text_.substr(pos_, 4)), nullptr, 16));
+    pos_ += 4;
+    return value;
+  }
+
+  std::string String() {
+    Expect('"');
+    std::string out;
+    while (true) {
+      if (pos_ >= text_.size()) Fail();
+      char c = text_[pos_++];
+      if (c == '"') return out;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      char e = text_[pos_++];
+      switch (e) {
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'u': {
+          unsigned code = Hex4();
+          if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
+            pos_ += 2;
+            code = 0x10000 + ((code - 0xD800) << 10) + (Hex4() - 0xDC00);
+          }
+          AppendUtf8(out, code);
+          break;
+        }
+        default:
+          out += e;  // \" \\ \/
+      }
+    }
+  }
+
+  // A value other than a string, as its text ("null", "true", "12.5").
+  std::string Bare() {
+    std::size_t start = pos_;
+    while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '}' &&
+           !std::isspace(static_cast<unsigned char>(text_[pos_]))) {
+      ++pos_;
+    }
+    return std::string(text_.substr(start, pos_ - start));
+  }
+
+  ReceivedCall Call() {
+    ReceivedCall call;
+    Expect('{');
+    if (Peek() == '}') {
+      ++pos_;
+      return call;
+    }
+    do {
+      std::string key = String();
+      Expect(':');
+      bool quoted = Peek() == '"';
+      std::string value = quoted ? String() : Bare();
+      if (key == "id") call.id = std::stol(value);
+      if (key == "page") call.page = value;
+      if (key == "soapaction" && quoted) call.soapaction = value;
+      if (key == "accepted") call.accepted = value == "true";
+      if (key == "readfilexmls" && quoted) call.readfilexmls = value;
+      if (key == "received_at" && value != "null") call.received_at = std::stod(value);
+    } while (Next() == ',');
+    if (text_[pos_ - 1] != '}') Fail();
+    return call;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+}  // namespace
+
+std::string Env(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run " + command);
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command + "\n" + out);
+  return out;
+}
+
+std::string DbUser() {
+  return Env("FESKO_DB_USER", "fesko");
+}
+std::string DbPassword() {
+  return Env("FESKO_DB_PASSWORD", "fesko");
+}
+
+std::string CreateDatabase(const std::string& name, bool demo) {
+  return "localhost:" +
+         Trimmed(Capture(kSource + "/scripts/create-db " + name + (demo ? " --demo" : "")));
+}
+
+void RunIsql(const std::string& attachment, const std::string& sql) {
+  char name[] = "/tmp/fesko-bench-sql.XXXXXX";
+  int fd = ::mkstemp(name);
+  if (fd < 0) throw std::runtime_error("mkstemp");
+  ::close(fd);
+  std::ofstream(name, std::ios::binary) << sql << "\ncommit;\n";
+  try {
+    Capture("/usr/bin/isql-fb -q -bail -user " + DbUser() + " -password " + DbPassword() + " -i " +
+            name + " " + attachment + " 2>&1");
+  } catch (...) {
+    ::unlink(name);
+    throw;
+  }
+  ::unlink(name);
+}
+
+double Median(std::vector<double> values) {
+  return Percentile(std::move(values), 0.5);
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size())));
+  return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+std::string Fixed(double value, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  return buffer;
+}
+
+void PrintFigure(const std::string& figure, const std::string& value, const std::string& goal,
+                 bool met) {
+  std::printf("%s | %s | %s | %s\n", figure.c_str(), value.c_str(), goal.c_str(),
+              met ? "met" : "MISSED");
+  std::fflush(stdout);
+}
+
+// ---- libcurl client ------------------------------------------------------------------------
+
+CurlClient::CurlClient() {
+  web::EnsureCurlInitialised();
+  curl_ = curl_easy_init();
+  if (!curl_) throw std::runtime_error("curl_easy_init failed");
+}
+
+CurlClient::~CurlClient() {
+  curl_easy_cleanup(curl_);
+}
+
+std::string CurlClient::Perform(const std::string& url, long& status) {
+  reply_.clear();
+  curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply_);
+  curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 60L);
+  CURLcode code = curl_easy_perform(curl_);
+  if (code != CURLE_OK) {
+    throw std::runtime_error(url + ": " + curl_easy_strerror(code));
+  }
+  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+  return reply_;
+}
+
+std::string CurlClient::PostSoap(const std::string& url, const std::string& soapAction,
+                                 const std::string& body) {
+  std::string action = "SOAPAction: \"" + soapAction + "\"";
+  curl_slist* headers = curl_slist_append(nullptr, action.c_str());
+  headers = curl_slist_append(headers, "Content-Type: text/xml");
+  headers = curl_slist_append(headers, "Expect:");
+  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl_, CURLOPT_POST, 1L);
+  curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  long status = 0;
+  std::string reply;
+  try {
+    reply = Perform(url, status);
+  } catch (...) {
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    throw;
+  }
+  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+  curl_slist_free_all(headers);
+  if (status != 200) throw std::runtime_error(url + ": status " + std::to_string(status));
+  return reply;
+}
+
+std::string CurlClient::Get(const std::string& url) {
+  curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
+  long status = 0;
+  std::string reply = Perform(url, status);
+  if (status != 200) throw std::runtime_error(url + ": status " + std::to_string(status));
+  return reply;
+}
+
+std::string CurlClient::PostJson(const std::string& url, const std::string& json) {
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl_, CURLOPT_POST, 1L);
+  curl_easy_setopt(curl_, CURLOPT_COPYPOSTFIELDS, json.c_str());
+  long status = 0;
+  std::string reply;
+  try {
+    reply = Perform(url, status);
+  } catch (...) {
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    throw;
+  }
+  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
+  curl_slist_free_all(headers);
+  if (status != 200) throw std::runtime_error(url + ": status " + std::to_string(status));
+  return reply;
+}
+
+// ---- the stand-in --------------------------------------------------------------------------
+
+StandIn::StandIn() : port_(UnusedPort()) {
+  char pattern[] = "/tmp/fesko-bench-standin-XXXXXX";
+  if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
+  dir_ = pattern;
+  base_ = Trimmed(Capture(kSource + "/scripts/webservice-start --fresh --port " +
+                          std::to_string(port_) + " --db " + (dir_ / "standin.sqlite").string()));
+}
+
+StandIn::StandIn(std::string base) : base_(std::move(base)) {}
+
+StandIn::~StandIn() {
+  if (port_ == 0) return;
+  try {
+    Capture(kSource + "/scripts/webservice-stop --port " + std::to_string(port_));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+void StandIn::Reset() {
+  control_.PostJson(base_ + "_control/reset", "{}");
+}
+
+std::vector<ReceivedCall> StandIn::Received(long since) {
+  std::string url = base_ + "_control/received";
+  if (since > 0) url += "?since=" + std::to_string(since);
+  return CallsReader(control_.Get(url)).Read();
+}
+
+long StandIn::LastId() {
+  // The newest call is the last of the list; the ids only grow.
+  auto calls = Received();
+  return calls.empty() ? 0 : calls.back().id;
+}
+
+std::vector<PreparedPost> PrepareReposts(const std::vector<ReceivedCall>& calls,
+                                         const std::string& base, std::int32_t idcompra) {
+  std::vector<PreparedPost> posts;
+  posts.reserve(calls.size());
+  for (const ReceivedCall& call : calls) {
+    std::string action = call.soapaction;
+    if (action.size() >= 2 && action.front() == '"' && action.back() == '"') {
+      action = action.substr(1, action.size() - 2);
+    }
+    posts.push_back({base + call.page, action,
+                     web::BuildExecuteRequest(idcompra, Utf8ToWide(call.readfilexmls))});
+  }
+  return posts;
+}
+
+}  // namespace fesko::bench

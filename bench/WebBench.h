@@ -1,0 +1,104 @@
+// What the web benchmarks share: workshop databases made and filled through isql, the stand-in
+// web service started on a free loopback port and asked what it received, and a plain libcurl
+// client that posts prepared SOAP requests over one kept connection, the baseline they are
+// measured against.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fesko::bench {
+
+std::string Env(const char* name, const char* fallback);
+// Runs a shell command and returns what it printed; throws when it fails.
+std::string Capture(const std::string& command);
+
+// A fresh workshop database (scripts/create-db), as "localhost:/path".
+std::string CreateDatabase(const std::string& name, bool demo = false);
+// Runs an SQL script through isql-fb from a file, as the test user; throws when isql fails.
+void RunIsql(const std::string& attachment, const std::string& sql);
+std::string DbUser();
+std::string DbPassword();
+
+double Median(std::vector<double> values);
+// The value below which the fraction `p` of the values lie (nearest rank).
+double Percentile(std::vector<double> values, double p);
+double Seconds(std::chrono::steady_clock::duration d);
+
+// One line of the benchmark report: "FIGURE | VALUE | GOAL | met" (or MISSED).
+void PrintFigure(const std::string& figure, const std::string& value, const std::string& goal,
+                 bool met);
+std::string Fixed(double value, int decimals);
+
+// One call as the stand-in recorded it.
+struct ReceivedCall {
+  long id = 0;
+  std::string page;
+  std::string soapaction;
+  bool accepted = false;
+  std::string readfilexmls;  // UTF-8
+  double received_at = 0;    // seconds since the epoch
+};
+
+// A libcurl easy handle that keeps its connection between posts, as a careful client would.
+class CurlClient {
+ public:
+  CurlClient();
+  ~CurlClient();
+  CurlClient(const CurlClient&) = delete;
+  CurlClient& operator=(const CurlClient&) = delete;
+
+  // Posts a SOAP request and returns the reply body; throws unless the status is 200.
+  std::string PostSoap(const std::string& url, const std::string& soapAction,
+                       const std::string& body);
+  std::string Get(const std::string& url);
+  std::string PostJson(const std::string& url, const std::string& json);
+
+ private:
+  std::string Perform(const std::string& url, long& status);
+  CURL* curl_;
+  std::string reply_;
+};
+
+// A stand-in web service: either one this process starts on a free loopback port (and stops),
+// or one already serving at `base` (through the bench link, for instance).
+class StandIn {
+ public:
+  StandIn();  // starts a fresh one on loopback
+  explicit StandIn(std::string base);
+  ~StandIn();
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+
+  const std::string& Base() const { return base_; }
+  void Reset();
+  // The calls received with an id above `since`, in arrival order.
+  std::vector<ReceivedCall> Received(long since = 0);
+  // The id of the latest call, 0 when none.
+  long LastId();
+
+ private:
+  std::string base_;
+  int port_ = 0;  // when started here
+  std::filesystem::path dir_;
+  CurlClient control_;
+};
+
+// The SOAP request of one upload, as the program builds it.
+struct PreparedPost {
+  std::string url;
+  std::string soapAction;
+  std::string body;
+};
+// The requests that carry the documents of `calls` to `base` again.
+std::vector<PreparedPost> PrepareReposts(const std::vector<ReceivedCall>& calls,
+                                         const std::string& base, std::int32_t idcompra);
+
+}  // namespace fesko::bench
