@@ -1,0 +1,451 @@
+// Faults of the process, the database server and config.ini, survived by the real Dunmar: it is
+// started as the operator starts it (a copy in a folder of its own, config.ini beside it, no
+// desktop, so every box lands on standard error), against a real workshop database and the
+// stand-in web service. After each fault and its recovery the web service must hold every
+// client, repair and budget as the database holds it, and the markers must claim nothing the
+// web service lacks.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "base/TextKinds.h"
+#include "tests/faults/Consistency.h"
+#include "tests/support/Process.h"
+#include "tests/support/StandIn.h"
+#include "tests/support/TestDatabase.h"
+
+namespace fesko::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// Markers from long before any row: the first pass sends the whole workshop.
+constexpr char kOldMarkers[] =
+    "[ultimo_cliente]\ncliente=0\n"
+    "[fecha_actualizacion_cliente]\nFecha=01/01/2000\nHora=00:00:00\n"
+    "[nueva_reparacion]\ncodigo=0\nfecha=01/01/2000\nhora=00:00:00\n"
+    "[presupuesto]\nfecha=01/01/2000\nhora=00:00:00\n";
+
+std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Replaced(std::string text, std::string_view from, std::string_view to) {
+  auto at = text.find(from);
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+template <typename Fn>
+bool WaitUntil(std::chrono::seconds limit, Fn done) {
+  auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(500ms);
+  }
+  return done();
+}
+
+// `rows` clients, each with a repair and its budget, above the demo's codes.
+std::string BulkRows(int rows) {
+  return "set term ^ ;\n"
+         "execute block as declare i integer = 0; begin\n"
+         "  while (i < " +
+         std::to_string(rows) +
+         ") do begin\n"
+         "    insert into clientes (codigo, nombres, login, \"PASSWORD\")\n"
+         "      values (100 + :i, 'Cliente Núñez ' || :i, 'login' || :i, 'clave' || :i);\n"
+         "    insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado)\n"
+         "      values (100 + :i, 100 + :i, 'TV-55A-001', 'Falla ' || :i, current_date, 1);\n"
+         "    insert into presupuestos (codigo, idreparacion, estado, fecha, detalle, moneda, "
+         "total)\n"
+         "      values (100 + :i, 100 + :i, 1, current_date, 'Detalle ' || :i, 'UYU', 10 + :i);\n"
+         "    i = i + 1;\n"
+         "  end\n"
+         "end^\n"
+         "set term ; ^\n";
+}
+
+class ProcessFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    web_ = std::make_unique<StandIn>();
+    ASSERT_TRUE(web_->Running());
+    exe_ = CopyToFreshFolder(DUNMAR_EXECUTABLE, "fesko-faults-proc");
+    folder_ = fs::path(exe_).parent_path();
+  }
+  void TearDown() override {
+    dunmar_.reset();
+    if (!HasFailure()) fs::remove_all(folder_);
+    if (!attachment_.empty() && attachment_.starts_with("localhost:")) {
+      Shell("rm -f '" + PathOf(attachment_) + "'");
+    }
+  }
+
+  // A workshop on the shared server (or the one given), its web settings pointing at the
+  // stand-in; the poll is left for much later.
+  void MakeWorkshop(const std::string& attachment = {}) {
+    attachment_ = attachment.empty() ? CreateDatabase("faults-proc", true) : attachment;
+    Sql("update parametros set appweburl = '" + web_->Base() + "', tiempoupdapp = 60;");
+  }
+  // The workshop's texts are Windows-1252 bytes.
+  void Sql(const std::string& sql) { RunIsql(attachment_, Utf8ToAnsi(sql)); }
+
+  std::string Conexion(const std::string& host = "localhost") const {
+    return "[conexion]\nipserver=" + host + "\nusuario=" + DbUser() + "\nclave=" + DbPassword() +
+           "\nrutabd=" + PathOf(attachment_) + "\n";
+  }
+  fs::path Ini() const { return folder_ / "config.ini"; }
+  void WriteIni(const std::string& text) {
+    std::error_code ignored;  // a test may have left it read-only, or it is not there yet
+    fs::permissions(Ini(), fs::perms::owner_read | fs::perms::owner_write,
+                    ignored);  // a test may have left it read-only
+    std::ofstream(Ini(), std::ios::binary | std::ios::trunc) << text;
+  }
+
+  ChildProcess& Start() {
+    dunmar_ = std::make_unique<ChildProcess>(
+        exe_, std::vector<std::string>{"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+    return *dunmar_;
+  }
+  // Ends Dunmar as the operator's "Salir" would, and returns its exit status.
+  int Stop() {
+    dunmar_->Signal(SIGTERM);
+    return dunmar_->WaitForExit(60s);
+  }
+  std::string Err() { return dunmar_ ? dunmar_->Stderr() : std::string(); }
+
+  // Waits until the web service holds the workshop as the database holds it, and returns what
+  // still differs when the time is up.
+  std::vector<std::string> Settle(std::chrono::seconds limit = 120s) {
+    WebConsistency check(attachment_);
+    std::vector<std::string> differences;
+    WaitUntil(limit, [&] {
+      Err();  // keep the child's standard error drained
+      differences = check.Differences(*web_);
+      return differences.empty();
+    });
+    return differences;
+  }
+  std::vector<std::string> Overshoots() {
+    WebConsistency check(attachment_);
+    return check.MarkerOvershoots(Ini().string(), *web_);
+  }
+  std::size_t Calls() { return web_->Received().size(); }
+  // Every call answered correctly, after a delay.
+  void SlowWeb(const std::string& seconds) {
+    Shell("/usr/bin/python3 " + SourceDir() + "/webservice/standin.py ctl --base " + web_->Base() +
+          " fail '*' stall --seconds " + seconds + " >/dev/null");
+  }
+  void FastWeb() { web_->Fail("*", "none"); }
+
+  std::unique_ptr<StandIn> web_;
+  std::unique_ptr<ChildProcess> dunmar_;
+  std::string exe_;
+  fs::path folder_;
+  std::string attachment_;
+};
+
+// ---- config.ini ----------------------------------------------------------------------------
+
+TEST_F(ProcessFaults, ConnectionSettingsThatCannotConnectEndStartUpAndLeaveTheMarkersAlone) {
+  MakeWorkshop();
+  const std::string cases[] = {
+      kOldMarkers,  // no [conexion]
+      "[conexion]\nipserver=\nusuario=\nclave=\nrutabd=\n" + std::string(kOldMarkers),
+      "[Conexion]\nipserver=localhost\n\nrutabd=" + PathOf(attachment_) + "\n" + kOldMarkers,
+  };
+  for (const std::string& ini : cases) {
+    SCOPED_TRACE(ini);
+    WriteIni(ini);
+    Start();
+    EXPECT_EQ(dunmar_->WaitForExit(60s), 1);
+    std::string err = Err();
+    EXPECT_NE(err.find("[Application Error] Exception EMDOFirebirdError"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("Archivo .INI"), std::string::npos) << err;
+    EXPECT_EQ(ReadFile(Ini()), ini);
+  }
+  EXPECT_EQ(Calls(), 0u);
+}
+
+TEST_F(ProcessFaults, QuotedAndPaddedValuesConnectAndTheCatchUpSendsEverything) {
+  MakeWorkshop();
+  WriteIni("[ conexion ]\n  IPSERVER = \"localhost\"  \nusuario='" + DbUser() + "'\nclave = \"" +
+           DbPassword() + "\"\nrutabd=\"" + PathOf(attachment_) + "\"\n" +
+           Replaced(kOldMarkers, "cliente=0", "cliente = \"0\""));
+  Start();
+  auto differences = Settle();
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_EQ(Err().find("Error"), std::string::npos) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+  EXPECT_NE(ReadFile(Ini()).find("cliente=3"), std::string::npos) << ReadFile(Ini());
+}
+
+// A marker that cannot be read stops the catch-up with a box and moves nothing, so nothing is
+// skipped: once the operator has put the value right, the next start sends it all.
+TEST_F(ProcessFaults, AMarkerThatCannotBeReadIsReportedAndNeverSkipsAChange) {
+  MakeWorkshop();
+  struct Case {
+    const char* what;
+    std::string from, to;  // the marker line as the program writes it, and as it was found
+    std::string box;
+  };
+  const Case cases[] = {
+      {"garbage", "hora=00:00:00\n[presupuesto]", "hora=ayer a la tarde\n[presupuesto]",
+       "[Dunmar] 'ayer a la tarde' is not a valid time"},
+      {"empty", "codigo=0", "codigo=", "[Dunmar] '' is not a valid integer value"},
+      // A month/day/year locale wrote it; read day first, the month is out of range.
+      {"another locale", "fecha=01/01/2000\nhora=00:00:00\n[presupuesto]",
+       "fecha=11/30/2000\nhora=00:00:00\n[presupuesto]",
+       "[Dunmar] '11/30/2000' is not a valid date"},
+      {"a missing section", "[ultimo_cliente]\ncliente=0\n", "",
+       "[Dunmar] '' is not a valid integer value"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    web_->Reset();
+    std::string broken = Replaced(Conexion() + kOldMarkers, c.from, c.to);
+    ASSERT_NE(broken, Conexion() + kOldMarkers);
+    WriteIni(broken);
+    Start();
+    ASSERT_TRUE(WaitUntil(60s, [&] { return Err().find(c.box) != std::string::npos; })) << Err();
+    EXPECT_TRUE(dunmar_->Running()) << "the program runs on in the tray\n" << Err();
+    // A client changed while it runs still goes up live: its own marker is readable.
+    Sql("update clientes set nombres = 'Cambiado en vivo' where codigo = 2;");
+    EXPECT_TRUE(WaitUntil(60s, [&] {
+      return !web_->Received("aupload_editar_cliente.aspx").empty();
+    })) << Err();
+    EXPECT_EQ(Stop(), 0) << Err();
+    // The pass moved nothing: the budget marker, which only the pass moves here, is as it was,
+    // and the unreadable value is still there for the operator to see.
+    std::string after = ReadFile(Ini());
+    EXPECT_NE(after.find("[presupuesto]\nfecha=01/01/2000\nhora=00:00:00\n"), std::string::npos)
+        << after;
+    if (!c.to.empty()) {
+      EXPECT_NE(after.find(c.to), std::string::npos) << after;
+    }
+
+    // The operator puts the value right; the next start sends everything since the old markers.
+    WriteIni(Conexion() + kOldMarkers);
+    Start();
+    auto differences = Settle();
+    EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+    EXPECT_EQ(Stop(), 0) << Err();
+    EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+  }
+}
+
+TEST_F(ProcessFaults, MarkersWrittenUnderOtherDateFormatsAreReadAsTheyWereMeant) {
+  MakeWorkshop();
+  // Year first, and day first with dots or dashes: all read without a doubt.
+  for (std::string date : {"2000-01-01", "1.1.2000", "01-01-2000"}) {
+    SCOPED_TRACE(date);
+    web_->Reset();
+    std::string markers = kOldMarkers;
+    for (auto at = markers.find("01/01/2000"); at != std::string::npos;
+         at = markers.find("01/01/2000")) {
+      markers.replace(at, 10, date);
+    }
+    WriteIni(Conexion() + markers);
+    Start();
+    auto differences = Settle();
+    EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+    EXPECT_EQ(Stop(), 0) << Err();
+    EXPECT_EQ(Err().find("[Dunmar]"), std::string::npos) << Err();
+  }
+}
+
+TEST_F(ProcessFaults, AReadOnlyConfigIniIsReportedAndNothingIsLost) {
+  MakeWorkshop();
+  WriteIni(Conexion() + kOldMarkers);
+  fs::permissions(Ini(), fs::perms::owner_read | fs::perms::group_read);
+  std::string before = ReadFile(Ini());
+  Start();
+  std::string box = "[Dunmar] Unable to write to " + Ini().string();
+  ASSERT_TRUE(WaitUntil(60s, [&] { return Err().find(box) != std::string::npos; })) << Err();
+  EXPECT_TRUE(dunmar_->Running()) << Err();
+  // A live upload whose marker cannot be written is reported, not passed off as done.
+  Sql("insert into clientes (codigo, nombres) values (600, 'Nuevo');");
+  ASSERT_TRUE(WaitUntil(60s, [&] {
+    auto at = Err().find("[Application Error]");
+    return at != std::string::npos && Err().find("Unable to write to", at) != std::string::npos;
+  })) << Err();
+  // That listener is silent for the rest of the run; the client waits for the next start.
+  EXPECT_TRUE(dunmar_->Running()) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_EQ(ReadFile(Ini()), before);
+
+  // Writable again: the next start sends it all once more and moves the markers.
+  fs::permissions(Ini(), fs::perms::owner_read | fs::perms::owner_write);
+  web_->Reset();
+  Start();
+  auto differences = Settle();
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_NE(ReadFile(Ini()), before);
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+}
+
+// ---- the process and the server ------------------------------------------------------------
+
+TEST_F(ProcessFaults, KilledInTheMiddleOfTheCatchUpItCatchesUpOnTheNextStart) {
+  MakeWorkshop();
+  Sql(BulkRows(60));
+  WriteIni(Conexion() + kOldMarkers);
+  std::string before = ReadFile(Ini());
+  SlowWeb("0.03");
+  Start();
+  ASSERT_TRUE(WaitUntil(120s, [&] { return Calls() >= 40; })) << Err();
+  dunmar_->Signal(SIGKILL);
+  EXPECT_EQ(dunmar_->WaitForExit(20s), 128 + SIGKILL);
+  // Markers move only when a pass has finished, and config.ini is replaced whole or not at all.
+  EXPECT_EQ(ReadFile(Ini()), before);
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("config.ini.tmp")) << entry.path();
+  }
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+
+  FastWeb();
+  Start();
+  auto differences = Settle();
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_NE(ReadFile(Ini()), before) << "the finished pass moves the markers";
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+}
+
+TEST_F(ProcessFaults, ABurstOfFiveHundredChangesAgainstASlowWebServiceLosesNone) {
+  MakeWorkshop();
+  Sql(BulkRows(50));  // clients and repairs 100 to 149
+  WriteIni(Conexion() + kOldMarkers);
+  Start();
+  auto differences = Settle();
+  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+
+  // 500 changes, each committed on its own as fast as the server takes them: new clients and
+  // repairs, and several edits of the same rows, so only the last value may be on the web.
+  std::string burst;
+  auto commit = [&](const std::string& statement) { burst += statement + ";\ncommit;\n"; };
+  for (int i = 0; i < 100; ++i) {
+    std::string code = std::to_string(200 + i);
+    commit("insert into clientes (codigo, nombres, login) values (" + code + ", 'Ráfaga " + code +
+           "', 'r" + code + "')");
+    commit("insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) values (" +
+           code + ", " + code + ", 'LR-8KG-017', 'Ráfaga', current_date, 1)");
+  }
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 50; ++i) {
+      std::string code = std::to_string(100 + i);
+      commit("update clientes set nombres = 'Editado " + std::to_string(round) + "-" + code +
+             "' where codigo = " + code);
+    }
+  }
+  for (int i = 0; i < 100; ++i) {
+    commit("update reparaciones set estado = " + std::to_string(2 + i % 3) +
+           " where codigo = " + std::to_string(100 + i % 50));
+  }
+  for (int i = 0; i < 50; ++i) {
+    commit("update presupuestos set estado = 2, total = " + std::to_string(1000 + i) +
+           " where idreparacion = " + std::to_string(100 + i));
+  }
+  SlowWeb("0.02");
+  Sql(burst);
+  differences = Settle(180s);
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_EQ(Err().find("Error"), std::string::npos) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+}
+
+// The server is one of its own, so stopping it disturbs no other test.
+class PrivateServerFaults : public ProcessFaults {
+ protected:
+  void SetUp() override {
+    ProcessFaults::SetUp();
+    port_ = UnusedPort();
+    dir_ = "/tmp/fesko-fbprivate-" + std::to_string(::getpid());
+    ASSERT_EQ(Server("start", std::to_string(port_)), 0);
+    std::string path = dir_ + "/data/workshop.fdb";
+    ASSERT_EQ(Shell("FESKO_DB_HOST=localhost/" + std::to_string(port_) + " " + SourceDir() +
+                    "/scripts/create-db " + path + " --demo >/dev/null"),
+              0);
+    MakeWorkshop("localhost/" + std::to_string(port_) + ":" + path);
+  }
+  void TearDown() override {
+    ProcessFaults::TearDown();
+    Server("remove");
+  }
+  int Server(const std::string& what, const std::string& port = {}) {
+    return Shell(SourceDir() + "/scripts/firebird-private " + what + " " + dir_ + " " + port);
+  }
+  std::string Host() const { return "localhost/" + std::to_string(port_); }
+
+  int port_ = 0;
+  std::string dir_;
+};
+
+TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedAndTheNextStartCatchesUp) {
+  Sql(BulkRows(60));
+  WriteIni(Conexion(Host()) + kOldMarkers);
+  std::string before = ReadFile(Ini());
+  SlowWeb("0.03");
+  Start();
+  ASSERT_TRUE(WaitUntil(120s, [&] { return Calls() >= 30; })) << Err();
+  ASSERT_EQ(Server("stop"), 0);
+  // The pass cannot finish: the failure is shown in a box and the program runs on.
+  ASSERT_TRUE(WaitUntil(120s, [&] {
+    std::string err = Err();
+    return err.find("[erroe en la busqueda de clientes]") != std::string::npos ||
+           err.find("[Dunmar]") != std::string::npos;
+  })) << Err();
+  EXPECT_TRUE(dunmar_->Running()) << Err();
+  EXPECT_EQ(ReadFile(Ini()), before);
+
+  ASSERT_EQ(Server("start", std::to_string(port_)), 0);
+  // What changes now is heard by nobody (the old attachments are gone) until the next start.
+  Sql("update clientes set nombres = 'Después del corte' where codigo = 1;");
+  EXPECT_EQ(Stop(), 0) << Err();
+  FastWeb();
+  Start();
+  auto differences = Settle();
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+}
+
+TEST_F(PrivateServerFaults, TheServerStoppedWhileIdleBreaksNothingAndTheNextStartCatchesUp) {
+  WriteIni(Conexion(Host()) + kOldMarkers);
+  Start();
+  auto differences = Settle();
+  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_EQ(Server("kill"), 0);  // as a crash of the server would
+  ASSERT_EQ(Server("start", std::to_string(port_)), 0);
+  Sql("update reparaciones set estado = 5 where codigo = 1;\n"
+      "update presupuestos set total = 999 where idreparacion = 2;\n"
+      "insert into clientes (codigo, nombres) values (700, 'Tras la caída');");
+  std::this_thread::sleep_for(3s);
+  EXPECT_TRUE(dunmar_->Running()) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  Start();
+  differences = Settle();
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+}
+
+}  // namespace
+}  // namespace fesko::test
