@@ -33,11 +33,15 @@ void SetBusy(QLabel* notice, std::initializer_list<QPushButton*> buttons, bool b
   notice->repaint();
 }
 
-WideString TrimDocument(std::u16string_view document) {
+WideString TrimDocument(WideString document) {
   auto blank = [](char16_t c) { return c <= u' '; };
-  while (!document.empty() && blank(document.front())) document.remove_prefix(1);
-  while (!document.empty() && blank(document.back())) document.remove_suffix(1);
-  return WideString(document);
+  std::size_t end = document.size();
+  while (end > 0 && blank(document[end - 1])) --end;
+  std::size_t start = 0;
+  while (start < end && blank(document[start])) ++start;
+  document.resize(end);
+  document.erase(0, start);
+  return document;
 }
 
 void Upload(web::Service service, const WideString& baseUrl, const AnsiString& account,

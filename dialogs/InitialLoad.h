@@ -23,8 +23,8 @@ QLabel* MakeBusyNotice(QWidget* parent, const char* name, QPoint position);
 // repainted at once, because the upload that follows holds the thread until it returns.
 void SetBusy(QLabel* notice, std::initializer_list<QPushButton*> buttons, bool busy);
 
-// The document without the blanks and control characters around it.
-WideString TrimDocument(std::u16string_view document);
+// The document without the blanks and control characters around it; trimmed where it stands.
+WideString TrimDocument(WideString document);
 
 // Converts the account number to an integer (EConvertError when it is none) and sends the
 // document to `service` on a fresh port. The reply is not examined.

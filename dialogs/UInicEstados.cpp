@@ -137,9 +137,7 @@ const ListMode& ListModeOf(int mode) {
 }
 
 WideString ListDocument(const ListMode& mode, db::TMDOQuery& rows) {
-  WideString collection;
-  web::BuildCollection(collection, mode.names, mode.tags, rows);
-  return TrimDocument(web::RecordDocument(std::u16string_view(collection)));
+  return TrimDocument(web::CollectionDocument(mode.names, mode.tags, rows));
 }
 
 // ---- The dialog ----

@@ -236,20 +236,35 @@ AnsiString BuildRecord(std::string_view name, TagList tags, std::span<const Ansi
   return out;
 }
 
-void BuildCollection(WideString& out, const CollectionNames& names, TagList tags, RowSource& rows) {
-  // The whole collection is built in one ANSI buffer and widened once: one growing string
-  // instead of a conversion per row.
-  AnsiString ansi;
-  AppendRecordStart(ansi, names.outer);
-  AppendRecordStart(ansi, names.list);
+namespace {
+
+void AppendCollection(AnsiString& out, const CollectionNames& names, TagList tags, RowSource& rows) {
+  AppendRecordStart(out, names.outer);
+  AppendRecordStart(out, names.list);
   for (rows.First(); !rows.Eof(); rows.Next()) {
-    AppendRecordStart(ansi, names.item);
-    AppendRowElements(ansi, tags, rows, ValueEncoder::Full);
-    AppendRecordEnd(ansi, names.item);
+    AppendRecordStart(out, names.item);
+    AppendRowElements(out, tags, rows, ValueEncoder::Full);
+    AppendRecordEnd(out, names.item);
   }
-  AppendRecordEnd(ansi, names.list);
-  AppendRecordEnd(ansi, names.outer);
+  AppendRecordEnd(out, names.list);
+  AppendRecordEnd(out, names.outer);
+}
+
+}  // namespace
+
+// The whole collection is built in one ANSI buffer and widened once: one growing string instead
+// of a conversion per row.
+void BuildCollection(WideString& out, const CollectionNames& names, TagList tags, RowSource& rows) {
+  AnsiString ansi;
+  AppendCollection(ansi, names, tags, rows);
   out = AnsiToWide(ansi);
+}
+
+WideString CollectionDocument(const CollectionNames& names, TagList tags, RowSource& rows) {
+  // The header is ASCII, so it can lead the ANSI text and be widened with it.
+  AnsiString ansi(kDocumentHeader.begin(), kDocumentHeader.end());
+  AppendCollection(ansi, names, tags, rows);
+  return AnsiToWide(ansi);
 }
 
 WideString RecordDocument(std::string_view record) {

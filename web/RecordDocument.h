@@ -54,6 +54,9 @@ void BuildCollection(WideString& out, const CollectionNames& names, TagList tags
 // The finished document: the header directly followed by a record or a collection.
 WideString RecordDocument(std::string_view record);
 WideString RecordDocument(std::u16string_view collection);
+// The same as RecordDocument over BuildCollection, without a second copy of a collection that
+// may hold a whole table.
+WideString CollectionDocument(const CollectionNames& names, TagList tags, RowSource& rows);
 
 // Document kinds: record names, collection names and tag lists.
 inline constexpr std::string_view kClientRecord = "Cliente";

@@ -216,6 +216,11 @@ TEST(RecordDocument, CollectionWalksEveryRowFromTheFirstAndReplacesTheOutput) {
             u"</ListaClientes>\r\n"
             u"</Clientes>\r\n");
   EXPECT_TRUE(clients.Eof());
+
+  // The finished document in one step is the same text.
+  clients.MoveTo(1);
+  EXPECT_EQ(CollectionDocument(kClientsList, kClientTags, clients), RecordDocument(out));
+  EXPECT_TRUE(clients.Eof());
 }
 
 TEST(RecordDocument, CollectionIsWidenedFromWindows1252) {
@@ -224,4 +229,5 @@ TEST(RecordDocument, CollectionIsWidenedFromWindows1252) {
   WideString out;
   BuildCollection(out, kCurrenciesList, kCodeNameTags, currencies);
   EXPECT_NE(out.find(u"<Nombre>Euro \u20AC</Nombre>\r\n"), WideString::npos);
+  EXPECT_EQ(CollectionDocument(kCurrenciesList, kCodeNameTags, currencies), RecordDocument(out));
 }
