@@ -1,6 +1,7 @@
 #include "web/HttpTransport.h"
 
 #include <atomic>
+#include <cstdio>
 #include <exception>
 #include <new>
 #include <string_view>
@@ -61,6 +62,53 @@ struct Reply {
   std::string contentType;
   std::string body;
   std::exception_ptr error;  // a failure inside a callback, raised once libcurl returns
+};
+
+// What the read and seek callbacks work on.
+struct Upload {
+  RequestBody& body;
+  std::exception_ptr error;
+};
+
+std::size_t OnRead(char* buffer, std::size_t size, std::size_t count, void* user) {
+  auto& upload = *static_cast<Upload*>(user);
+  try {
+    return upload.body.Read(buffer, size * count);
+  } catch (...) {
+    upload.error = std::current_exception();
+    return CURL_READFUNC_ABORT;
+  }
+}
+
+// libcurl sends a request again when a kept-alive connection turns out to be closed; it then
+// asks for the body from its start.
+int OnSeek(void* user, curl_off_t offset, int origin) {
+  auto& upload = *static_cast<Upload*>(user);
+  if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  try {
+    upload.body.Rewind();
+  } catch (...) {
+    upload.error = std::current_exception();
+    return CURL_SEEKFUNC_FAIL;
+  }
+  return CURL_SEEKFUNC_OK;
+}
+
+// A body that is already whole in memory.
+class StringBody final : public RequestBody {
+ public:
+  explicit StringBody(std::string_view text) : text_(text) {}
+  std::uint64_t Size() const override { return text_.size(); }
+  std::size_t Read(char* out, std::size_t max) override {
+    std::size_t n = text_.copy(out, max, position_);
+    position_ += n;
+    return n;
+  }
+  void Rewind() override { position_ = 0; }
+
+ private:
+  std::string_view text_;
+  std::size_t position_ = 0;
 };
 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -153,8 +201,8 @@ Owned<curl_slist> RequestHeaders(std::string_view soapAction) {
   return headers;
 }
 
-void SetOptions(CURL* curl, const std::string& url, std::string_view body,
-                const curl_slist* headers, Reply& reply, char* errorBuffer) {
+void SetOptions(CURL* curl, const std::string& url, Upload& upload, const curl_slist* headers,
+                Reply& reply, char* errorBuffer) {
   auto timeouts = CurrentTransportTimeouts();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols);
@@ -162,8 +210,12 @@ void SetOptions(CURL* curl, const std::string& url, std::string_view body,
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  // Read in pieces and announced with its length, never chunked.
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(upload.body.Size()));
+  curl_easy_setopt(curl, CURLOPT_READFUNCTION, OnRead);
+  curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+  curl_easy_setopt(curl, CURLOPT_SEEKFUNCTION, OnSeek);
+  curl_easy_setopt(curl, CURLOPT_SEEKDATA, &upload);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -216,15 +268,24 @@ void CheckEndpointUrl(std::u16string_view url) {
 
 std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
                             std::string_view body) {
+  StringBody whole(body);
+  return PostSoapRequest(url, soapAction, whole);
+}
+
+std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
+                            RequestBody& body) {
   CURL* curl = KeptHandle();
   std::string utf8Url = WideToUtf8(url);
   Owned<curl_slist> headers = RequestHeaders(soapAction);
   Reply reply;
+  Upload upload{body, nullptr};
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CallScope scope(curl);
-  SetOptions(curl, utf8Url, body, headers.get(), reply, errorBuffer);
+  body.Rewind();
+  SetOptions(curl, utf8Url, upload, headers.get(), reply, errorBuffer);
 
   CURLcode code = curl_easy_perform(curl);
+  if (upload.error) std::rethrow_exception(upload.error);
   if (reply.error) std::rethrow_exception(reply.error);
   if (reply.stalled) {
     // Given up by our own watch: report it in libcurl's words for a time-out.

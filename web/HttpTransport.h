@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,9 +22,25 @@ TransportTimeouts CurrentTransportTimeouts();
 // Throws ESOAPHTTPException unless `url` is an absolute http or https URL.
 void CheckEndpointUrl(std::u16string_view url);
 
+// A request body handed to the transfer in pieces as it asks for them, so that a large one never
+// has to exist whole in memory. Its length is known before the first piece and announced.
+class RequestBody {
+ public:
+  virtual ~RequestBody() = default;
+  // The exact number of bytes Read gives from the start to the end.
+  virtual std::uint64_t Size() const = 0;
+  // Fills up to `max` bytes (at least one when `max` is not 0) and returns how many; 0 at the
+  // end.
+  virtual std::size_t Read(char* out, std::size_t max) = 0;
+  // Starts over, for a request sent again on a fresh connection.
+  virtual void Rewind() = 0;
+};
+
 // Posts the UTF-8 SOAP request `body` to `url` with the SOAPAction header and returns the reply
 // body. Throws ESOAPHTTPException for a failed transfer, a status of 300 or more other than 500
 // (a 500 carries a SOAP fault and is returned), and a plain-text or HTML reply.
+std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
+                            RequestBody& body);
 std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
                             std::string_view body);
 

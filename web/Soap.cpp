@@ -1,6 +1,8 @@
 #include "web/Soap.h"
 
+#include <algorithm>
 #include <climits>
+#include <stdexcept>
 #include <vector>
 
 #include <libxml/xmlerror.h>
@@ -51,21 +53,59 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-// XML 1.0 cannot carry most control characters, nor U+FFFE and U+FFFF, even as references;
-// a value holding one would make the whole request malformed, so they are left out.
-void DropNonXmlCharacters(std::string& utf8) {
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
-    if (c == 0xEF && i + 2 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) == 0xBF &&
-        (static_cast<unsigned char>(utf8[i + 2]) & 0xFE) == 0xBE) {
-      i += 2;
-      continue;
-    }
-    utf8[kept++] = utf8[i];
+// The most bytes one character of the document takes in the request ("&amp;", "&#13;").
+constexpr std::size_t kMaxCharacterBytes = 5;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// One character of the record document as it goes into the request: UTF-8, with "&", "<", ">"
+// and CR escaped as the XML writer escapes character data. XML 1.0 cannot carry most control
+// characters, nor U+FFFE and U+FFFF, even as references; a value holding one would make the
+// whole request malformed, so they give nothing. A lone surrogate becomes U+FFFD, as in every
+// UTF-8 conversion of the program. Moves `i` past the character and returns the bytes written.
+std::size_t EncodeDocumentCharacter(std::u16string_view text, std::size_t& i, char* out) {
+  char32_t c = text[i++];
+  if (c >= 0xD800 && c < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
+  } else if (c >= 0xD800 && c < 0xE000) {
+    c = kReplacementCharacter;
   }
-  utf8.resize(kept);
+  auto put = [out](std::string_view bytes) { return bytes.copy(out, bytes.size()); };
+  switch (c) {
+    case '&':
+      return put("&amp;");
+    case '<':
+      return put("&lt;");
+    case '>':
+      return put("&gt;");
+    case '\r':
+      return put("&#13;");
+    case '\t':
+    case '\n':
+      break;
+    default:
+      if (c < 0x20 || c == 0xFFFE || c == 0xFFFF) return 0;
+  }
+  auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+  if (c < 0x80) {
+    out[0] = byte(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = byte(0xC0 | (c >> 6));
+    out[1] = byte(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = byte(0xE0 | (c >> 12));
+    out[1] = byte(0x80 | ((c >> 6) & 0x3F));
+    out[2] = byte(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | (c >> 18));
+  out[1] = byte(0x80 | ((c >> 12) & 0x3F));
+  out[2] = byte(0x80 | ((c >> 6) & 0x3F));
+  out[3] = byte(0x80 | (c & 0x3F));
+  return 4;
 }
 
 xmlNode* AddTextChild(xmlNode* parent, xmlNs* ns, const char* name, std::string_view text) {
@@ -212,10 +252,8 @@ WideString ResultText(xmlDoc* doc, xmlNode* result) {
   return Utf8ToWide(markup ? ChildrenXml(doc, result) : NodeText(result));
 }
 
-}  // namespace
-
-std::string BuildExecuteRequest(std::int32_t Idcompra,
-                                std::optional<std::u16string_view> Readfilexmls) {
+// The envelope as the XML writer lays it out, with `text` as the document's character data.
+std::string WriteEnvelope(std::int32_t Idcompra, std::optional<std::string_view> text) {
   EnsureXmlInitialised();
   Owned<xmlDoc> doc(xmlNewDoc(Xml("1.0")));
   if (!doc) throw std::bad_alloc();
@@ -233,23 +271,89 @@ std::string BuildExecuteRequest(std::int32_t Idcompra,
   xmlNs* service = xmlNewNs(operation, Xml(std::string(kServiceNamespace).c_str()), nullptr);
   xmlSetNs(operation, service);
   AddTextChild(operation, service, kAccountParameter, std::to_string(Idcompra));
-  if (Readfilexmls) {
-    std::string document = WideToUtf8(*Readfilexmls);
-    DropNonXmlCharacters(document);
-    AddTextChild(operation, service, kDocumentParameter, document);
-  }
+  if (text) AddTextChild(operation, service, kDocumentParameter, *text);
 
   // libxml2 would write the declaration with an encoding attribute, or write non-ASCII as
   // character references; the bare declaration goes in front by hand instead.
-  std::string request;
-  // Room for the envelope and some escaping, so a large document is not copied while it grows.
-  request.reserve(Readfilexmls ? Readfilexmls->size() + Readfilexmls->size() / 4 + 512 : 512);
-  request += kDeclaration;
+  std::string request = kDeclaration;
   xmlSaveCtxt* save = xmlSaveToIO(AppendToString, nullptr, &request, kEncoding, XML_SAVE_NO_DECL);
   if (!save) throw std::bad_alloc();
   long written = xmlSaveDoc(save, doc.get());
   if (xmlSaveClose(save) < 0 || written < 0) throw std::bad_alloc();
   return request;
+}
+
+}  // namespace
+
+ExecuteRequest::ExecuteRequest(std::int32_t Idcompra,
+                               std::optional<std::u16string_view> Readfilexmls) {
+  std::uint64_t documentSize = 0;
+  if (Readfilexmls) {
+    char scratch[kMaxCharacterBytes];
+    for (std::size_t i = 0; i < Readfilexmls->size();) {
+      documentSize += EncodeDocumentCharacter(*Readfilexmls, i, scratch);
+    }
+  }
+  if (documentSize == 0) {
+    // Nothing to splice in: an empty document is written as the empty element it is.
+    head_ =
+        WriteEnvelope(Idcompra, Readfilexmls ? std::optional<std::string_view>("") : std::nullopt);
+    size_ = head_.size();
+    return;
+  }
+  // The writer lays the envelope out around a one-character stand-in, which is cut out.
+  constexpr std::string_view kStandIn = "x";
+  std::string envelope = WriteEnvelope(Idcompra, kStandIn);
+  std::string open = std::string("<") + kDocumentParameter + ">";
+  std::size_t at = envelope.find(open + std::string(kStandIn) + "</");
+  if (at == std::string::npos) throw std::logic_error("request envelope without its document");
+  at += open.size();
+  head_ = envelope.substr(0, at);
+  tail_ = envelope.substr(at + kStandIn.size());
+  document_ = *Readfilexmls;
+  size_ = head_.size() + documentSize + tail_.size();
+}
+
+std::size_t ExecuteRequest::Read(char* out, std::size_t max) {
+  std::size_t n = head_.copy(out, max, head_read_);
+  head_read_ += n;
+  if (head_read_ < head_.size()) return n;
+  while (n < max) {
+    if (carry_read_ < carry_size_) {
+      std::size_t k = std::min(max - n, carry_size_ - carry_read_);
+      std::copy_n(carry_ + carry_read_, k, out + n);
+      carry_read_ += k;
+      n += k;
+    } else if (document_read_ < document_.size()) {
+      if (max - n >= kMaxCharacterBytes) {
+        n += EncodeDocumentCharacter(document_, document_read_, out + n);
+      } else {
+        carry_size_ = EncodeDocumentCharacter(document_, document_read_, carry_);
+        carry_read_ = 0;
+      }
+    } else {
+      std::size_t k = tail_.copy(out + n, max - n, tail_read_);
+      tail_read_ += k;
+      n += k;
+      break;
+    }
+  }
+  return n;
+}
+
+void ExecuteRequest::Rewind() {
+  head_read_ = document_read_ = tail_read_ = 0;
+  carry_size_ = carry_read_ = 0;
+}
+
+std::string BuildExecuteRequest(std::int32_t Idcompra,
+                                std::optional<std::u16string_view> Readfilexmls) {
+  ExecuteRequest request(Idcompra, Readfilexmls);
+  std::string text(request.Size(), '\0');
+  std::size_t n = 0;
+  while (std::size_t k = request.Read(text.data() + n, text.size() - n)) n += k;
+  text.resize(n);
+  return text;
 }
 
 WideString ReadExecuteResponse(std::string_view body) {
@@ -291,7 +395,7 @@ WideString ReadExecuteResponse(std::string_view body) {
 
 WideString CallExecute(std::u16string_view url, std::string_view soapAction, std::int32_t Idcompra,
                        std::optional<std::u16string_view> Readfilexmls) {
-  std::string request = BuildExecuteRequest(Idcompra, Readfilexmls);
+  ExecuteRequest request(Idcompra, Readfilexmls);
   std::string reply = PostSoapRequest(url, soapAction, request);
   return ReadExecuteResponse(reply);
 }

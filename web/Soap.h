@@ -8,14 +8,41 @@
 #include <string_view>
 
 #include "base/TextKinds.h"
+#include "web/HttpTransport.h"
 
 namespace fesko::web {
 
 // The namespace of the Execute operation and its parameters, for every service.
 inline constexpr std::string_view kServiceNamespace = "DunmarWeb";
 
-// The request text, UTF-8 without a byte-order mark. Without a document it is the download
-// signature, Execute(Idcompra).
+// The request of one call, UTF-8 without a byte-order mark. Without a document it is the
+// download signature, Execute(Idcompra). The envelope is written once; the document, which may
+// be a whole table, is escaped and made UTF-8 a piece at a time while the transfer reads it, so
+// it is never held a second time. `Readfilexmls` must outlive the request.
+class ExecuteRequest final : public RequestBody {
+ public:
+  ExecuteRequest(std::int32_t Idcompra, std::optional<std::u16string_view> Readfilexmls);
+
+  std::uint64_t Size() const override { return size_; }
+  std::size_t Read(char* out, std::size_t max) override;
+  void Rewind() override;
+
+ private:
+  std::string head_;  // the envelope up to the document's text, or the whole of it
+  std::u16string_view document_;
+  std::string tail_;  // the envelope after the document's text
+  std::uint64_t size_ = 0;
+
+  std::size_t head_read_ = 0;
+  std::size_t document_read_ = 0;  // code units of the document consumed
+  std::size_t tail_read_ = 0;
+  // The rest of one character's bytes that did not fit into the last piece.
+  char carry_[8] = {};
+  std::size_t carry_size_ = 0;
+  std::size_t carry_read_ = 0;
+};
+
+// The whole request text at once.
 std::string BuildExecuteRequest(std::int32_t Idcompra,
                                 std::optional<std::u16string_view> Readfilexmls);
 

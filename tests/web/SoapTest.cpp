@@ -90,6 +90,36 @@ TEST(SoapRequest, CharactersXmlCannotCarryAreLeftOut) {
                 "</Readfilexmls>" + kEnvelopeEnd);
 }
 
+TEST(SoapRequest, ReadInAnyPiecesTheRequestIsTheSameTextOfItsAnnouncedSize) {
+  // Characters outside the first plane, lone surrogates, escapes and left-out characters, so
+  // that every kind falls across the end of some piece.
+  WideString document =
+      u"<R>\U0001F527 a&b\r\n\xD800x\xDC00\u0001\u00e9\uFFFF\u20ac\U0001F527</R>\r\n";
+  std::string whole = BuildExecuteRequest(42, document);
+  EXPECT_EQ(whole, kEnvelopeStart + "<Idcompra>42</Idcompra><Readfilexmls>" +
+                       "&lt;R&gt;\xF0\x9F\x94\xA7 a&amp;b&#13;\n\xEF\xBF\xBDx\xEF\xBF\xBD"
+                       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\xA7&lt;/R&gt;&#13;\n" +
+                       "</Readfilexmls>" + kEnvelopeEnd);
+  for (std::size_t piece = 1; piece <= 7; ++piece) {
+    ExecuteRequest request(42, document);
+    EXPECT_EQ(request.Size(), whole.size());
+    std::string read;
+    char buffer[7];
+    while (std::size_t n = request.Read(buffer, piece)) {
+      ASSERT_LE(n, piece);
+      read.append(buffer, n);
+    }
+    EXPECT_EQ(read, whole) << "pieces of " << piece;
+    // Sent again from the start, as on a fresh connection.
+    request.Rewind();
+    read.assign(whole.size() + 1, '\0');
+    read.resize(request.Read(read.data(), read.size()));
+    EXPECT_EQ(read, whole);
+  }
+  // A document of nothing XML can carry is the empty element, as is the empty document.
+  EXPECT_EQ(ExecuteRequest(0, u"\u0001\uFFFE").Size(), BuildExecuteRequest(0, u"").size());
+}
+
 TEST_F(SoapCall, RequestGoesOnTheWireAsBuiltWithItsHeaders) {
   WideString document = u"<Cliente>\r\n<Nombre>Pe\u00f1a</Nombre>\r\n</Cliente>\r\n";
   EXPECT_EQ(Call("/ok", document), u"ok");
@@ -111,6 +141,35 @@ TEST_F(SoapCall, RecordDocumentArrivesIntactAfterXmlParsing) {
   // A stray control character would have made the server refuse the whole request.
   Call("/ok", u"<Cliente><Nombre>x\u0002y</Nombre></Cliente>");
   EXPECT_EQ(server->LastRequest().document, "<Cliente><Nombre>xy</Nombre></Cliente>");
+}
+
+TEST_F(SoapCall, LargeDocumentArrivesWholeAnnouncedWithItsLength) {
+  // Several times the transfer's buffer, with escapes and multi-byte characters throughout.
+  WideString document = u"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Reparaciones>\r\n";
+  for (int row = 0; document.size() < 3'000'000; ++row) {
+    document +=
+        u"<Falla>Pe\u00f1a &amp; \u20ac" + Utf8ToWide(std::to_string(row)) + u"</Falla>\r\n";
+  }
+  document += u"</Reparaciones>";
+  EXPECT_EQ(Call("/ok", document), u"ok");
+  Responder::Request request = server->LastRequest();
+  // The server read exactly Content-Length bytes: a chunked or misannounced body would differ.
+  EXPECT_EQ(request.body, BuildExecuteRequest(42, document));
+  EXPECT_EQ(request.document, WideToUtf8(document));
+}
+
+TEST_F(SoapCall, RequestSentAgainOnAFreshConnectionCarriesItsWholeBodyAgain) {
+  WideString document = u"<Cliente>\r\n<Nombre>Pe\u00f1a &amp; hijos</Nombre>\r\n</Cliente>";
+  Call("/ok");
+  int before = server->RequestCount();
+  // The kept-alive connection is closed after the request without a reply: libcurl sends the
+  // request once more on a new connection, from the start of the body, and then gives up.
+  Failure dropped = FailureOf([&] { Call("/drop", document); });
+  EXPECT_EQ(dropped.className, "ESOAPHTTPException");
+  ASSERT_EQ(server->RequestCount(), before + 2);
+  for (int number : {before + 1, before + 2}) {
+    EXPECT_EQ(server->RequestNumber(number).body, BuildExecuteRequest(42, document));
+  }
 }
 
 TEST_F(SoapCall, HttpStatusOfThreeHundredOrMoreFailsWithReasonCodeAndUrl) {
