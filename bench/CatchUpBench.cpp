@@ -5,6 +5,7 @@
 // proportion. With FESKO_BENCH_LINK_URL (set by scripts/bench-link run) the first comparison is
 // made again over HTTPS through the delayed link, where a handshake per row would show.
 //   catchup_bench [N]      (1000 by default; a multiple of 5)
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -132,8 +133,17 @@ void CheckReceived(StandIn& standin, int expected, const char* who) {
   }
 }
 
-// One real catch-up pass from fresh markers; returns its time in seconds.
-double AgentPass(const Workshop& workshop, StandIn& standin, const fs::path& folder) {
+// The processor time this thread has used, to tell our own work from waiting.
+double ThreadCpuSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// One real catch-up pass from fresh markers; returns its time in seconds and the processor
+// time it took in `cpu_seconds`.
+double AgentPass(const Workshop& workshop, StandIn& standin, const fs::path& folder,
+                 double& cpu_seconds) {
   RunIsql(workshop.attachment, "update parametros set appweburl='" + standin.Base() + "';");
   std::ofstream(folder / "config.ini") << MarkersIni(workshop.rows);
   db::TDataModule1 data;
@@ -147,17 +157,22 @@ double AgentPass(const Workshop& workshop, StandIn& standin, const fs::path& fol
   standin.Reset();
 
   auto start = Clock::now();
+  double cpu = ThreadCpuSeconds();
   agent.CatchUp();
   double seconds = Seconds(Clock::now() - start);
+  cpu_seconds = ThreadCpuSeconds() - cpu;
   CheckReceived(standin, workshop.rows, "the catch-up pass");
   return seconds;
 }
 
-double BaselinePass(const std::vector<PreparedPost>& posts, StandIn& standin, CurlClient& client) {
+double BaselinePass(const std::vector<PreparedPost>& posts, StandIn& standin, CurlClient& client,
+                    double& cpu_seconds) {
   standin.Reset();
   auto start = Clock::now();
+  double cpu = ThreadCpuSeconds();
   for (const PreparedPost& post : posts) client.PostSoap(post.url, post.soapAction, post.body);
   double seconds = Seconds(Clock::now() - start);
+  cpu_seconds = ThreadCpuSeconds() - cpu;
   CheckReceived(standin, static_cast<int>(posts.size()), "the baseline");
   return seconds;
 }
@@ -176,13 +191,17 @@ std::vector<Timing> Compare(const std::vector<const Workshop*>& workshops, Stand
   std::vector<std::vector<PreparedPost>> posts(workshops.size());
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t w = 0; w < workshops.size(); ++w) {
-      double agent = AgentPass(*workshops[w], standin, folder);
+      double agent_cpu = 0, baseline_cpu = 0;
+      double agent = AgentPass(*workshops[w], standin, folder, agent_cpu);
       if (posts[w].empty()) posts[w] = PrepareReposts(standin.Received(), standin.Base(), kAccount);
-      double baseline = BaselinePass(posts[w], standin, client);
+      double baseline = BaselinePass(posts[w], standin, client, baseline_cpu);
       timings[w].agent = std::min(timings[w].agent, agent);
       timings[w].baseline = std::min(timings[w].baseline, baseline);
-      std::fprintf(stderr, "catchup_bench: %s, %d rows, round %d: agent %.3f s, curl %.3f s\n",
-                   standin.Base().c_str(), workshops[w]->rows, round + 1, agent, baseline);
+      std::fprintf(stderr,
+                   "catchup_bench: %s, %d rows, round %d: agent %.3f s (processor %.3f s), "
+                   "curl %.3f s (processor %.3f s)\n",
+                   standin.Base().c_str(), workshops[w]->rows, round + 1, agent, agent_cpu,
+                   baseline, baseline_cpu);
     }
   }
   return timings;
