@@ -46,5 +46,8 @@ def page_application(page):
     """The WSGI application that serves one page."""
     app = Application([_service_class(page)], tns=catalog.NAMESPACE,
                       name=catalog.service_name(page),
-                      in_protocol=Soap11(validator="lxml"), out_protocol=Soap11())
+                      # huge_tree: a whole table sent by an initial load is one text node
+                      # well past lxml's default limit of 10 MB.
+                      in_protocol=Soap11(validator="lxml", huge_tree=True),
+                      out_protocol=Soap11())
     return WsgiApplication(app)

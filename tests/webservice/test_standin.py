@@ -165,6 +165,16 @@ class PagesTest(StandInCase):
             self.assertEqual(c["readfilexmls"], None if page == DOWNLOAD else DOCUMENT)
         self.assertEqual([c["page"] for c in self.received(page="adownload.aspx")], [DOWNLOAD])
 
+    def test_a_whole_table_beyond_the_parsers_default_text_limit_is_accepted(self):
+        row = "<Reparacion>\r\n<Falla>No enciende &amp; humo</Falla>\r\n</Reparacion>\r\n"
+        document = "<Reparaciones>" + row * (11 * 1024 * 1024 // len(row)) + "</Reparaciones>"
+        page = "aupload_inicializar_reparaciones.aspx"
+        status, _, body = self.call(page, document=document)
+        self.assertEqual(self.result(status, body), "OK")
+        [c] = self.received()
+        self.assertTrue(c["accepted"])
+        self.assertEqual(c["readfilexmls"], document)
+
     def test_calls_that_do_not_fit_the_page_are_refused_and_recorded(self):
         self.control("POST", "queue", {"idcompra": 7, "orden": "1", "estado": "2"})
 
