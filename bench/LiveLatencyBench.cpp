@@ -10,6 +10,7 @@
 //   live_latency_bench [CHANGES]      (200 by default)
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,7 @@ class Dunmar {
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // ends with the bench, however the bench ends
       int log = ::open((folder / "dunmar.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int devnull = ::open("/dev/null", O_RDWR);
       ::dup2(devnull, STDIN_FILENO);

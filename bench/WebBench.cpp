@@ -1,8 +1,9 @@
 #include "bench/WebBench.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "base/TextKinds.h"
@@ -22,18 +24,6 @@ namespace {
 
 const std::string kSource = FESKO_SOURCE_DIR;
 const char kPython[] = "/usr/bin/python3";  // the stand-in needs Debian's spyne
-
-int UnusedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
 
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -344,23 +334,47 @@ std::string CurlClient::PostJson(const std::string& url, const std::string& json
 
 // ---- the stand-in --------------------------------------------------------------------------
 
-StandIn::StandIn() : port_(UnusedPort()) {
+StandIn::StandIn() {
   char pattern[] = "/tmp/fesko-bench-standin-XXXXXX";
   if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
   dir_ = pattern;
-  base_ = Trimmed(Capture(kSource + "/scripts/webservice-start --fresh --port " +
-                          std::to_string(port_) + " --db " + (dir_ / "standin.sqlite").string()));
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  std::string script = kSource + "/webservice/standin.py";
+  std::string db = (dir_ / "standin.sqlite").string();
+  std::string log = (dir_ / "standin.log").string();
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    // Ends with this process, however it ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    int log_fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(out[1], STDOUT_FILENO);
+    if (log_fd >= 0) ::dup2(log_fd, STDERR_FILENO);
+    // A stand-in that ignores Ctrl-C would outlive a bench interrupted in a terminal.
+    ::signal(SIGINT, SIG_DFL);
+    ::execl(kPython, kPython, script.c_str(), "serve", "--port", "0", "--db", db.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  // It prints its base URL once it listens.
+  char c;
+  while (::read(out[0], &c, 1) == 1 && c != '\n') base_ += c;
+  ::close(out[0]);
+  if (!base_.starts_with("http://")) {
+    std::ifstream in(log);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    throw std::runtime_error("the stand-in did not start:\n" + text);
+  }
 }
 
 StandIn::StandIn(std::string base) : base_(std::move(base)) {}
 
 StandIn::~StandIn() {
-  if (port_ == 0) return;
-  try {
-    Capture(kSource + "/scripts/webservice-stop --port " + std::to_string(port_));
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  }
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  ::waitpid(pid_, nullptr, 0);
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <curl/curl.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -67,8 +68,9 @@ class CurlClient {
   std::string reply_;
 };
 
-// A stand-in web service: either one this process starts on a free loopback port (and stops),
-// or one already serving at `base` (through the bench link, for instance).
+// A stand-in web service: either one this process starts on a free loopback port (and stops;
+// it also ends when this process is killed), or one already serving at `base` (through the
+// bench link, for instance).
 class StandIn {
  public:
   StandIn();  // starts a fresh one on loopback
@@ -86,7 +88,7 @@ class StandIn {
 
  private:
   std::string base_;
-  int port_ = 0;  // when started here
+  pid_t pid_ = -1;  // when started here
   std::filesystem::path dir_;
   CurlClient control_;
 };
