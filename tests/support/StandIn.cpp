@@ -70,6 +70,15 @@ StandIn::StandIn() : port_(UnusedPort()) {
               " --db " + (dir_ / "standin.sqlite").string());
 }
 
+void StandIn::Stop() {
+  Run(SourceDir() + "/scripts/webservice-stop --port " + std::to_string(port_));
+}
+
+void StandIn::Restart() {
+  base_ = Run(SourceDir() + "/scripts/webservice-start --port " + std::to_string(port_) +
+              " --db " + (dir_ / "standin.sqlite").string());
+}
+
 StandIn::~StandIn() {
   Run(SourceDir() + "/scripts/webservice-stop --port " + std::to_string(port_));
   std::filesystem::remove_all(dir_);
@@ -104,9 +113,10 @@ void StandIn::QueueRaw(int idcompra, std::string_view text) const {
   Control("queue-raw " + std::to_string(idcompra) + " " + Quote(text));
 }
 
-void StandIn::Fail(std::string_view page, std::string_view mode, int seconds) const {
+void StandIn::Fail(std::string_view page, std::string_view mode, int seconds, int count) const {
   Control("fail " + Quote(page) + " " + Quote(mode) +
-          (seconds > 0 ? " --seconds " + std::to_string(seconds) : std::string()));
+          (seconds > 0 ? " --seconds " + std::to_string(seconds) : std::string()) +
+          (count > 0 ? " --count " + std::to_string(count) : std::string()));
 }
 
 void StandIn::Reset() const {

@@ -34,9 +34,14 @@ class StandIn {
   void Queue(int idcompra, std::string_view orden, std::string_view estado) const;
   // A raw text placed among the queued pairs, for malformed download replies.
   void QueueRaw(int idcompra, std::string_view text) const;
-  // mode: none, 404, 500fault, html, notxml, stall, 500notxml, drop; page "*" for all.
-  void Fail(std::string_view page, std::string_view mode, int seconds = 0) const;
+  // mode: none, 404, 500fault, html, notxml, stall, 500notxml, drop; page "*" for all. With a
+  // count the rule lapses after that many calls.
+  void Fail(std::string_view page, std::string_view mode, int seconds = 0, int count = 0) const;
   void Reset() const;
+  // The web service goes away (connections to its port are refused) and comes back on the same
+  // port, with the calls and queue it had.
+  void Stop();
+  void Restart();
 
  private:
   std::string Control(const std::string& arguments) const;
