@@ -90,6 +90,51 @@ const std::vector<Page>& Pages() {
   return pages;
 }
 
+// The tables an initial load sends whole: what the web service holds of them is the last document
+// it accepted on their page.
+struct ListPage {
+  std::string_view page;
+  std::string_view outer, list;  // empty for the company's single record
+  std::string_view item;
+  void (*statement)(db::TMDOQuery&);
+  bool escape_only;  // the company's values are only escaped and trimmed
+  Tags tags;
+};
+const std::vector<ListPage>& ListPages() {
+  static const std::vector<ListPage> pages = {
+      {"aupload_inicializar_empresa.aspx",
+       "",
+       "",
+       "Empresa",
+       db::ReadCompany,
+       true,
+       {"EmpresaNombre", "EmpresaDireccion", "EmpresaLocalidad", "EmpresaEstado", "EmpresaCP",
+        "EmpresaTelefono", "EmpresaEmail", "EmpresaWeb"}},
+      {"aupload_inicializar_estados.aspx",
+       "Estados",
+       "ListaEstados",
+       "Estado",
+       db::ListBudgetStates,
+       false,
+       {"Codigo", "Nombre"}},
+      {"aupload_inicializar_estados_reparaciones.aspx",
+       "EstadosReparaciones",
+       "ListaEstados",
+       "Estado",
+       db::ListStates,
+       false,
+       {"Codigo", "Nombre"}},
+      {"aupload_inicializar_monedas.aspx",
+       "Monedas",
+       "ListaMonedas",
+       "Moneda",
+       db::ListCurrencies,
+       false,
+       {"Codigo", "Nombre"}},
+  };
+  return pages;
+}
+
 // The last value the web service accepted for one field, and where it came from.
 struct Held {
   std::string value;  // UTF-8, entities resolved
@@ -147,6 +192,39 @@ std::string Quoted(std::string_view text) {
   return out + "\"";
 }
 
+// Parses a record document and finds its records: the root itself, or the items of a
+// collection wrapped in `outer` and `list`. False, with the reason in `problems`, when the
+// document is not of that shape.
+bool ParseDocument(const std::string& text, std::string_view outer, std::string_view list,
+                   const std::string& where, std::unique_ptr<xmlDoc, XmlDocFree>& doc,
+                   std::vector<xmlNode*>& records, std::vector<std::string>& problems) {
+  if (!text.starts_with(kHeader)) {
+    problems.push_back(where + ": the document does not begin with the record header");
+    return false;
+  }
+  // The header names ISO-8859-1 but the text reached us as UTF-8: parse what follows it.
+  std::string_view body = std::string_view(text).substr(sizeof kHeader - 1);
+  doc.reset(xmlReadMemory(body.data(), static_cast<int>(body.size()), nullptr, "UTF-8",
+                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+  xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
+  if (!root) {
+    problems.push_back(where + ": the document is not well-formed XML");
+    return false;
+  }
+  if (outer.empty()) {
+    records.push_back(root);
+    return true;
+  }
+  std::vector<xmlNode*> lists = Elements(root);
+  if (Name(root) != outer || lists.size() != 1 || Name(lists[0]) != list) {
+    problems.push_back(where + ": expected <" + std::string(outer) + "><" + std::string(list) +
+                       ">, found <" + std::string(Name(root)) + ">");
+    return false;
+  }
+  records = Elements(lists[0]);
+  return true;
+}
+
 const char* KindName(Kind kind) {
   return kind == Kind::Client ? "client" : "repair";
 }
@@ -160,33 +238,11 @@ void Take(WebState& state, const StandIn::Call& call, int number) {
   }
   if (!page) return;
   std::string where = call.page + " (call " + std::to_string(number) + ")";
-  const std::string& text = call.readfilexmls;
-  if (!text.starts_with(kHeader)) {
-    state.problems.push_back(where + ": the document does not begin with the record header");
-    return;
-  }
-  // The header names ISO-8859-1 but the text reached us as UTF-8: parse what follows it.
-  std::string_view body = std::string_view(text).substr(sizeof kHeader - 1);
-  std::unique_ptr<xmlDoc, XmlDocFree> doc(
-      xmlReadMemory(body.data(), static_cast<int>(body.size()), nullptr, "UTF-8",
-                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-  xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
-  if (!root) {
-    state.problems.push_back(where + ": the document is not well-formed XML");
-    return;
-  }
+  std::unique_ptr<xmlDoc, XmlDocFree> doc;
   std::vector<xmlNode*> records;
-  if (page->outer.empty()) {
-    records.push_back(root);
-  } else {
-    std::vector<xmlNode*> lists = Elements(root);
-    if (Name(root) != page->outer || lists.size() != 1 || Name(lists[0]) != page->list) {
-      state.problems.push_back(where + ": expected <" + std::string(page->outer) + "><" +
-                               std::string(page->list) + ">, found <" + std::string(Name(root)) +
-                               ">");
-      return;
-    }
-    records = Elements(lists[0]);
+  if (!ParseDocument(call.readfilexmls, page->outer, page->list, where, doc, records,
+                     state.problems)) {
+    return;
   }
   auto& rows = page->kind == Kind::Client ? state.clients : state.repairs;
   for (xmlNode* record : records) {
@@ -391,6 +447,75 @@ std::string ReadText(const std::string& path) {
   return text.str();
 }
 
+// Every row of a statement as texts, in the order the statement gives them.
+std::vector<std::vector<std::string>> AllRows(db::TDataModule1& data,
+                                              void (*statement)(db::TMDOQuery&)) {
+  std::vector<std::vector<std::string>> rows;
+  Read(data, [&] {
+    db::TMDOQuery& q = data.ConsultaProduccion;
+    statement(q);
+    for (q.First(); !q.Eof(); q.Next()) {
+      std::vector<std::string> row;
+      for (int i = 0; i < q.FieldCount(); ++i) row.emplace_back(q.FieldText(i));
+      rows.push_back(std::move(row));
+    }
+  });
+  return rows;
+}
+
+std::string Trimmed(std::string_view ansi) {
+  std::size_t begin = 0, end = ansi.size();
+  while (begin < end && static_cast<unsigned char>(ansi[begin]) <= ' ') ++begin;
+  while (end > begin && static_cast<unsigned char>(ansi[end - 1]) <= ' ') --end;
+  return AnsiToUtf8(ansi.substr(begin, end - begin));
+}
+
+// The last document accepted on each list page, when there is one, against its table now.
+void CompareLists(db::TDataModule1& data, const std::vector<StandIn::Call>& calls,
+                  std::vector<std::string>& out) {
+  for (const ListPage& page : ListPages()) {
+    int number = 0, last = 0;
+    for (const StandIn::Call& call : calls) {
+      ++number;
+      if (call.page == page.page && call.accepted == "1") last = number;
+    }
+    if (last == 0) continue;
+    std::string where = std::string(page.page) + " (call " + std::to_string(last) + ")";
+    std::unique_ptr<xmlDoc, XmlDocFree> doc;
+    std::vector<xmlNode*> records;
+    if (!ParseDocument(calls[static_cast<std::size_t>(last - 1)].readfilexmls, page.outer,
+                       page.list, where, doc, records, out)) {
+      continue;
+    }
+    auto rows = AllRows(data, page.statement);
+    // The company sends its first row only, and eight empty values for an empty table.
+    if (page.outer.empty()) rows.resize(1, std::vector<std::string>(page.tags.size()));
+    if (records.size() != rows.size()) {
+      out.push_back(where + ": " + std::to_string(records.size()) + " records on the web, " +
+                    std::to_string(rows.size()) + " rows in the database");
+      continue;
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      std::vector<xmlNode*> fields = Elements(records[r]);
+      Tags tags;
+      for (xmlNode* field : fields) tags.emplace_back(Name(field));
+      if (Name(records[r]) != page.item || tags != page.tags) {
+        out.push_back(where + ": record " + std::to_string(r + 1) + " is not a <" +
+                      std::string(page.item) + "> with the expected fields");
+        continue;
+      }
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        std::string expected = page.escape_only ? Trimmed(rows[r][i]) : AsTheWebReadsIt(rows[r][i]);
+        std::string held = Content(fields[i]);
+        if (Comparable(held, tags[i]) != Comparable(expected, tags[i])) {
+          out.push_back(where + ": record " + std::to_string(r + 1) + " " + tags[i] + ": web " +
+                        Quoted(held) + " vs database " + Quoted(expected));
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 std::string AsTheWebReadsIt(std::string_view ansi) {
@@ -458,6 +583,7 @@ std::vector<std::string> WebConsistency::Differences(const StandIn& web) {
 std::vector<std::string> WebConsistency::Differences(const std::vector<StandIn::Call>& calls) {
   std::vector<std::string> out;
   CompareAll(ReadDatabase(*data_), ReadWeb(calls), out);
+  CompareLists(*data_, calls, out);
   return out;
 }
 

@@ -27,7 +27,9 @@ class WebConsistency {
 
   // One readable line per difference; empty when for every client, repair and budget the last
   // document the web service accepted carrying each field holds the field as the database holds
-  // it now. Only accepted calls count: a call the stand-in failed on purpose changed nothing.
+  // it now, and the last company, budget-state, state and currency load it accepted (if any)
+  // holds those tables as they are now. Only accepted calls count: a call the stand-in failed on
+  // purpose changed nothing. Ask while the stand-in is up: one that is away has received nothing.
   std::vector<std::string> Differences(const StandIn& web);
   std::vector<std::string> Differences(const std::vector<StandIn::Call>& calls);
 

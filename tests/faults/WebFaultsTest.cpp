@@ -1,0 +1,635 @@
+// The web service failing in every way it can, on every path that talks to it: the catch-up pass
+// at start, the live uploads, the budget-state poll and each initial load. Each case changes the
+// workshop, makes the stand-in fail (or go away), runs the path, notes what the operator saw,
+// lets the web service recover, takes the recovery the program offers, and then requires that
+// the web service holds every client, repair and budget as the database does, and that no marker
+// ever claimed what had not arrived.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "agent/UPpal.h"
+#include "base/ConfigFile.h"
+#include "base/FormatSettings.h"
+#include "base/MessageBox.h"
+#include "dialogs/UInicDatosEmpresa.h"
+#include "dialogs/UInicEstados.h"
+#include "dialogs/UniciarTodo.h"
+#include "tests/faults/Consistency.h"
+#include "tests/support/StandIn.h"
+#include "tests/support/TestDatabase.h"
+#include "web/HttpTransport.h"
+
+namespace fesko {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAccount = 15318;
+
+// How the web service fails, and the words the operator must read about it.
+struct Fault {
+  const char* name;
+  const char* mode;  // a failure mode of the stand-in, or "refused" for a stopped stand-in
+  std::u16string_view words;
+};
+const Fault kFaults[] = {
+    {"404", "404", u"Not Found (404) - 'http://127.0.0.1:"},
+    {"500 SOAP fault", "500fault", u"Server was unable to process request."},
+    {"text/html", "html",
+     u"Received content of invalid Content-Type setting: text/html - SOAP expects \"text/xml\""},
+    {"not XML", "notxml", u"Start tag expected"},
+    {"refused", "refused", u"Failed to connect to 127.0.0.1 port "},
+    {"stall", "stall", u"Timeout was reached - URL:http://127.0.0.1:"},
+};
+bool Refused(const Fault& fault) {
+  return std::string_view(fault.mode) == "refused";
+}
+
+enum class Path { CatchUp, Live, Poll, Company, List1, List2, List3, List4, List5, Everything };
+
+const char* PathName(Path path) {
+  switch (path) {
+    case Path::CatchUp:
+      return "catch-up pass";
+    case Path::Live:
+      return "live uploads";
+    case Path::Poll:
+      return "budget-state poll";
+    case Path::Company:
+      return "company load";
+    case Path::List1:
+      return "list load: budget states";
+    case Path::List2:
+      return "list load: currencies";
+    case Path::List3:
+      return "list load: clients";
+    case Path::List4:
+      return "list load: repairs";
+    case Path::List5:
+      return "list load: repair states";
+    case Path::Everything:
+      return "initialise everything";
+  }
+  return "";
+}
+
+// Pending workshop changes with values unique to `n`, of every kind the sync carries: a new
+// client and an edited one; a new repair with its budget, a repair's state and an edited budget.
+// Accented letters and markup in the values go through the encoder on their way.
+std::string ClientChanges(int n) {
+  std::string i = std::to_string(n);
+  return "insert into clientes (codigo, nombres, login, \"PASSWORD\") values (" +
+         std::to_string(100 + n) + ", 'Cliente N\xfa\xf1" + "ez " + i + "', 'c" + i + "', 'clave<" +
+         i + ">');\n" + "update clientes set nombres = 'Jos\xe9 Pe\xf1" + "a & Hijos " + i +
+         "' where codigo = 1;\n";
+}
+std::string RepairChanges(int n) {
+  std::string i = std::to_string(n), code = std::to_string(100 + n);
+  return "insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) values (" +
+         code + ", 1, 'TV-55A-001', 'Falla " + i + "', current_date, 1);\n" +
+         "insert into presupuestos (codigo, idreparacion, estado, fecha, detalle, moneda, total) "
+         "values (" +
+         code + ", " + code + ", 1, current_date, 'Presupuesto " + i + "', 'UYU', " + i +
+         "0.50);\n" + "update reparaciones set estado = " + std::to_string(n % 5 + 1) +
+         " where codigo = 2;\n" + "update presupuestos set detalle = 'Sellos " + i +
+         "', total = 1" + i + ".25 where codigo = 2;\n";
+}
+std::string WorkshopChanges(int n) {
+  return ClientChanges(n) + RepairChanges(n);
+}
+
+// A change to one of the tables only the initial loads send: the company (0) or the list of a
+// list mode (1 budget states, 2 currencies, 5 repair states).
+std::string TableChange(int table, int n) {
+  std::string i = std::to_string(n);
+  switch (table) {
+    case 0:
+      return "update empresa set nombre = 'Taller G\xfc"
+             "emes " +
+             i + "';\n";
+    case 1:
+      return "update estadopresup set nombre = 'Pendiente " + i + "' where codigo = 1;\n";
+    case 2:
+      return "update monedas set nombre = 'D\xf3lares " + i + "' where codigo = 'USD';\n";
+    case 5:
+      return "update estado set nombre = 'En diagn\xf3stico " + i + "' where codigo = 2;\n";
+  }
+  return "";
+}
+
+std::string ReadText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Lets the UI thread serve event deliveries while waiting for `done`.
+void Pump(std::chrono::milliseconds time) {
+  auto deadline = Clock::now() + time;
+  while (Clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = 90s) {
+  auto deadline = Clock::now() + limit;
+  while (Clock::now() < deadline) {
+    if (done()) return true;
+    Pump(200ms);
+  }
+  return done();
+}
+
+std::string Seen(const std::vector<ScriptedMessageBoxes::Box>& boxes) {
+  std::string out;
+  for (const auto& box : boxes) {
+    if (!out.empty()) out += "; ";
+    std::string text = WideToUtf8(box.text);
+    for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, " ");
+    out += "box \"" + WideToUtf8(box.caption) + "\": " + text;
+  }
+  return out;
+}
+
+// Paths that share one workshop and one stand-in, one after another.
+struct PathGroup {
+  const char* name;
+  std::vector<Path> paths;
+};
+
+void PrintTo(const PathGroup& group, std::ostream* out) {
+  *out << group.name;
+}
+
+// A workshop with the demo rows, all of them on a fresh stand-in, the data module connected.
+class WebFaultsGround : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // A stall costs seconds, not a minute, yet a reply slowed by a busy machine is no stall.
+    web::SetTransportTimeouts({5000ms, 3s});
+  }
+
+  void SetUp() override {
+    FormatSettings() = DefaultFormatSettings();
+    char pattern[] = "/tmp/fesko-webfaults-XXXXXX";
+    folder_ = ::mkdtemp(pattern);
+    SetApplicationFolder(folder_.string());
+    std::ofstream(folder_ / "config.ini") << "[conexion]\nipserver=localhost\n";
+    web_ = std::make_unique<test::StandIn>();
+    ASSERT_TRUE(web_->Running());
+    database_ = test::CreateDatabase("webfaults", true);
+    // No poll ticks of their own: the cases tick the timer when they mean to.
+    Sql("update parametros set appweburl = '" + web_->Base() + "', tiempoupdapp = 0;");
+    data_ = std::make_unique<db::TDataModule1>();
+    auto connect = [&](auto& connection) {
+      connection.SetDatabaseName(database_);
+      connection.SetParam("user_name", test::DbUser());
+      connection.SetParam("password", test::DbPassword());
+      connection.Open();
+    };
+    connect(data_->service);
+    connect(data_->Service1);  // the events
+    check_ = std::make_unique<test::WebConsistency>(database_);
+
+    // The installation as a technician leaves it: the first start seeds the markers, and
+    // initialise-everything puts what the workshop held before on the web service.
+    { TFrmPpal first(*data_); }
+    {
+      dlg::TFrmIniciarTodo everything(*data_, web_->BaseUrl());
+      Show(everything);
+      boxes_.SetNextAnswer(IDYES);
+      everything.btnIniciartodo->click();
+    }
+    ASSERT_EQ(boxes_.Boxes().size(), 2u) << Seen(boxes_.Boxes());
+    ASSERT_EQ(Differences(), "");
+    boxes_.Clear();
+  }
+
+  void TearDown() override {
+    window_.reset();
+    check_.reset();
+    data_.reset();
+    web_.reset();
+    SetApplicationFolder("");
+    fs::remove_all(folder_);
+    if (!database_.empty()) test::Shell("rm -f '" + test::PathOf(database_) + "'");
+  }
+
+  void Sql(const std::string& sql) { test::RunIsql(database_, sql); }
+
+  static void Show(QWidget& dialog) {
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+  }
+
+  void Inject(const Fault& fault, std::string_view page = "*") {
+    if (Refused(fault)) {
+      web_->Stop();
+    } else {
+      // Long enough that the call gives up first, so the stand-in never carries it out.
+      web_->Fail(page, fault.mode, std::string_view(fault.mode) == "stall" ? 15 : 0);
+    }
+  }
+  void Recover(const Fault& fault) {
+    if (Refused(fault)) {
+      web_->Restart();
+      ASSERT_TRUE(web_->Running());
+    } else {
+      web_->Fail("*", "none");
+    }
+  }
+
+  std::string Differences() { return test::Describe(check_->Differences(*web_)); }
+  // The web service holds the workshop as it is and the markers claim nothing it lacks. With
+  // `wait`, the UI thread serves deliveries until that holds.
+  void ExpectInStep(bool wait = false) {
+    std::string differences, overshoots;
+    auto in_step = [&] {
+      auto calls = web_->Received();
+      differences = test::Describe(check_->Differences(calls));
+      overshoots =
+          test::Describe(check_->MarkerOvershoots((folder_ / "config.ini").string(), calls));
+      return differences.empty() && overshoots.empty();
+    };
+    if (wait) {
+      WaitFor(in_step);
+    } else {
+      in_step();
+    }
+    EXPECT_EQ(differences, "");
+    EXPECT_EQ(overshoots, "");
+  }
+  std::string Overshoots() {
+    return test::Describe(check_->MarkerOvershoots((folder_ / "config.ini").string(), *web_));
+  }
+  std::string Markers() { return ReadText(folder_ / "config.ini"); }
+
+  // The text the operator saw shows the fault in the program's words.
+  void ExpectWords(const ScriptedMessageBoxes::Box& box, const Fault& fault) {
+    EXPECT_NE(box.text.find(fault.words), std::u16string::npos) << WideToUtf8(box.text);
+    EXPECT_EQ(box.flags, MB_OK | MB_ICONERROR);
+  }
+
+  // One line of the fault matrix on standard output.
+  void Note(const Fault& fault, const std::string& saw, const std::string& recovery) {
+    std::printf("MATRIX | %s | %s | %s | %s | %s\n", fault.name, PathName(path_), saw.c_str(),
+                recovery.c_str(), ::testing::Test::HasFailure() ? "FAILED" : "nothing lost");
+    std::fflush(stdout);
+  }
+
+  std::string BudgetState(int repair) {
+    std::string rows = test::RunIsql(
+        database_, "select 'estado=' || estado from presupuestos where idreparacion = " +
+                       std::to_string(repair) + ";");
+    auto at = rows.find("estado=");
+    return at == std::string::npos ? "" : rows.substr(at + 7, 1);
+  }
+
+  void CatchUp(const Fault& fault, int n);
+  void Live(const Fault& fault, int n);
+  void Poll(const Fault& fault, int n);
+  void Company(const Fault& fault, int n);
+  void List(int mode, const Fault& fault, int n);
+  void Everything(const Fault& fault, int n);
+
+  fs::path folder_;
+  std::unique_ptr<test::StandIn> web_;
+  std::string database_;
+  std::unique_ptr<db::TDataModule1> data_;
+  std::unique_ptr<test::WebConsistency> check_;
+  std::unique_ptr<TFrmPpal> window_;
+  ScriptedMessageBoxes boxes_;
+  Path path_ = Path::CatchUp;
+};
+
+class WebFaults : public WebFaultsGround, public ::testing::WithParamInterface<PathGroup> {};
+
+// Changes made while the program was away; the start's pass fails part-way (or at once when
+// the web service is away), the next start catches up.
+void WebFaultsGround::CatchUp(const Fault& fault, int n) {
+  Sql(WorkshopChanges(n));
+  std::string markers = Markers();
+  // The clients go out first; the new repairs fail.
+  Inject(fault, "aupload_nueva_reparacion.aspx");
+  std::string saw;
+  {
+    TFrmPpal start(*data_);
+    auto shown = boxes_.Boxes();
+    ASSERT_EQ(shown.size(), 1u) << Seen(shown);
+    EXPECT_EQ(shown[0].caption, u"Dunmar");
+    ExpectWords(shown[0], fault);
+    saw = Seen(shown);
+    if (auto balloon = start.CoolTrayIcon1->CurrentBalloon()) {
+      saw += "; balloon: " + WideToUtf8(balloon->text);
+    }
+  }
+  EXPECT_EQ(Markers(), markers) << "a failed pass moved a marker";
+  Recover(fault);  // first, so that the stand-in can say what it holds
+  EXPECT_EQ(Overshoots(), "");
+  boxes_.Clear();
+  {
+    TFrmPpal next_start(*data_);
+    EXPECT_EQ(Seen(boxes_.Boxes()), "");
+    EXPECT_TRUE(next_start.CoolTrayIcon1->CurrentBalloon());
+  }
+  ExpectInStep();
+  Note(fault, saw, "next start: catch-up pass");
+}
+
+// Changes made while the program runs; every handler fails, and the next change of each kind
+// carries what the failed one did not.
+void WebFaultsGround::Live(const Fault& fault, int n) {
+  if (!window_) window_ = std::make_unique<TFrmPpal>(*data_);
+  Pump(300ms);  // the listeners queue their first waits
+  boxes_.Clear();
+  Inject(fault);
+  Sql(WorkshopChanges(2 * n));
+  // One delivery per kind: new client, changed client, new repair, changed repair, budget.
+  ASSERT_TRUE(WaitFor([&] { return boxes_.Boxes().size() >= 5; })) << Seen(boxes_.Boxes());
+  Pump(500ms);
+  auto shown = boxes_.Boxes();
+  for (const auto& box : shown) {
+    EXPECT_EQ(box.caption, u"Application Error");
+    EXPECT_TRUE(box.text.starts_with(u"Exception E")) << WideToUtf8(box.text);
+    EXPECT_NE(box.text.find(u" in module Dunmar.\r\n"), std::u16string::npos);
+    ExpectWords(box, fault);
+  }
+  std::string saw = std::to_string(shown.size()) + " x " + Seen({shown[0]});
+  Recover(fault);
+  EXPECT_EQ(Overshoots(), "");
+  boxes_.Clear();
+  Sql(WorkshopChanges(2 * n + 1));
+  ExpectInStep(true);
+  EXPECT_EQ(Seen(boxes_.Boxes()), "");
+  Note(fault, saw, "the next change of each kind");
+}
+
+// A state decided on the web waits while the poll cannot reach the web service, and arrives
+// with the next tick. Then the same with only the re-upload failing: the state is kept, the
+// budget's own upload reports the fault, and the next start sends it.
+void WebFaultsGround::Poll(const Fault& fault, int n) {
+  if (!window_) window_ = std::make_unique<TFrmPpal>(*data_);
+  std::string balloon;
+  window_->CoolTrayIcon1->OnBalloon = [&](const TCoolTrayIcon::Balloon& b) {
+    balloon = WideToUtf8(b.title);
+  };
+  std::string state = std::to_string(n % 3 + 1);
+  if (BudgetState(1) == state) state = std::to_string((n + 1) % 3 + 1);
+  std::string before = BudgetState(1);
+  web_->Queue(kAccount, "1", state);
+  Inject(fault);
+  window_->Timer1->OnTimer();
+  Pump(300ms);
+  EXPECT_EQ(Seen(boxes_.Boxes()), "") << "a failed poll is silent";
+  EXPECT_EQ(balloon, "");
+  EXPECT_EQ(BudgetState(1), before);
+  Recover(fault);
+  window_->Timer1->OnTimer();
+  EXPECT_EQ(BudgetState(1), state) << "the web's decision waited for the next tick";
+  EXPECT_EQ(balloon, "Fesko 15318 - Actualización Exitosa");
+  ExpectInStep(true);
+  Note(fault, "nothing (no box, no balloon)", "the next poll tick");
+  if (Refused(fault)) return;  // the re-upload alone cannot be refused
+
+  boxes_.Clear();
+  balloon.clear();
+  state = state == "1" ? "2" : "1";
+  web_->Queue(kAccount, "1", state);
+  Inject(fault, "aupload_editar_reparacion.aspx");
+  window_->Timer1->OnTimer();
+  EXPECT_EQ(BudgetState(1), state) << "the state is kept although its re-upload failed";
+  EXPECT_EQ(balloon, "Fesko 15318 - Actualización Exitosa");
+  // The change of the budget is a change like any other: its live upload fails aloud.
+  ASSERT_TRUE(WaitFor([&] { return !boxes_.Boxes().empty(); }));
+  Pump(300ms);
+  auto shown = boxes_.Boxes();
+  for (const auto& box : shown) {
+    EXPECT_EQ(box.caption, u"Application Error");
+    ExpectWords(box, fault);
+  }
+  EXPECT_EQ(Overshoots(), "");
+  Recover(fault);
+  boxes_.Clear();
+  window_.reset();
+  window_ = std::make_unique<TFrmPpal>(*data_);
+  EXPECT_EQ(Seen(boxes_.Boxes()), "");
+  ExpectInStep();
+  Note(fault, "re-upload only: balloon \"" + balloon + "\", then " + Seen({shown[0]}),
+       "next start: catch-up pass");
+}
+
+void WebFaultsGround::Company(const Fault& fault, int n) {
+  dlg::TFrmIniDatosEmpresa form(*data_, web_->BaseUrl());
+  form.SetModo(1);
+  Show(form);
+  Sql(TableChange(0, n));
+  Inject(fault);
+  boxes_.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  auto shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
+  EXPECT_EQ(shown[1].caption, u"Dunmar");
+  ExpectWords(shown[1], fault);
+  EXPECT_TRUE(form.cartel->isVisible());
+  EXPECT_FALSE(form.btninicial->isEnabled());
+  std::string saw = Seen({shown[1]});
+  Recover(fault);
+  EXPECT_NE(Differences(), "") << "the failed load is not on the web service";
+  boxes_.Clear();
+  boxes_.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  EXPECT_EQ(Seen(boxes_.Boxes()),
+            "box \"Inicializar Empresa\": ¿Esta Seguro que Inicializar Datos de la Empresa?; "
+            "box \"Envio Exitoso\": Se Enviaron con Exito los datos");
+  EXPECT_FALSE(form.cartel->isVisible());
+  EXPECT_EQ(Differences(), "");
+  boxes_.Clear();
+  Note(fault, saw, "F9 again");
+}
+
+void WebFaultsGround::List(int mode, const Fault& fault, int n) {
+  static const char16_t* kNames[] = {u"",         u"Estados",      u"Monedas",
+                                     u"Clientes", u"Reparaciones", u"Estados de Reparaciones"};
+  dlg::TFrmInicEstados form(*data_, web_->BaseUrl());
+  form.SetModo(mode);
+  form.SetNombre(kNames[mode]);
+  Show(form);
+  Sql(mode == 3 ? ClientChanges(n) : mode == 4 ? RepairChanges(n) : TableChange(mode, n));
+  Inject(fault);
+  boxes_.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  auto shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
+  EXPECT_EQ(shown[1].caption, u"Dunmar");
+  ExpectWords(shown[1], fault);
+  EXPECT_TRUE(form.Cartel->isVisible());
+  EXPECT_FALSE(form.btnSalir->isEnabled());
+  std::string saw = Seen({shown[1]});
+  Recover(fault);
+  boxes_.Clear();
+  boxes_.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
+  EXPECT_EQ(shown[1].caption, u"Registración Exitosa");
+  EXPECT_FALSE(form.Cartel->isVisible());
+  EXPECT_TRUE(form.btnSalir->isEnabled());
+  // The clients and repairs lists carry everything the sync would; the other lists leave
+  // clients, repairs and budgets as the baseline put them.
+  EXPECT_EQ(Differences(), "");
+  boxes_.Clear();
+  Note(fault, saw, "F9 again");
+}
+
+void WebFaultsGround::Everything(const Fault& fault, int n) {
+  dlg::TFrmIniciarTodo form(*data_, web_->BaseUrl());
+  Show(form);
+  Sql(WorkshopChanges(n) + TableChange(0, n) + TableChange(1, n) + TableChange(2, n));
+  // Company, budget states and currencies go out; the clients fail and the repairs never go.
+  Inject(fault, "aupload_inicializar_clientes.aspx");
+  boxes_.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  auto shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
+  EXPECT_EQ(shown[1].caption, u"Dunmar");
+  ExpectWords(shown[1], fault);
+  EXPECT_TRUE(form.cartel->isVisible());
+  EXPECT_FALSE(form.btnIniciartodo->isEnabled());
+  std::string saw = Seen({shown[1]});
+  Recover(fault);
+  boxes_.Clear();
+  boxes_.SetNextAnswer(IDYES);
+  QTest::keyClick(&form, Qt::Key_F9);
+  shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
+  EXPECT_EQ(shown[1].caption, u"Inicialización Exitosa");
+  EXPECT_FALSE(form.cartel->isVisible());
+  EXPECT_EQ(Differences(), "");
+  boxes_.Clear();
+  Note(fault, saw, "F9 again");
+}
+
+// The comparison the whole suite leans on must see what is wrong, or every case would pass.
+TEST(WebReading, ValuesAreFoldedBlankedEmptiedAndTrimmedAsTheUploadsEncodeThem) {
+  EXPECT_EQ(test::AsTheWebReadsIt("Cami\xf3n \xd1"
+                                  "and\xfa"),
+            "Camion Nandu");
+  EXPECT_EQ(test::AsTheWebReadsIt("G\xfc"
+                                  "emes"),
+            "");  // not clean text
+  EXPECT_EQ(test::AsTheWebReadsIt("10|20 a``b\r\nc \xaa\xba"), "10 20 a b c");
+  EXPECT_EQ(test::AsTheWebReadsIt("  a<b & 'c'\n "), "a<b & 'c'");
+  EXPECT_EQ(test::AsTheWebReadsIt("a`b\rc\nd"), "a`b\rc\nd");
+  // Well-formed UTF-8 arrives as the character it stands for.
+  EXPECT_EQ(test::AsTheWebReadsIt("Pe\xc3\xb1"
+                                  "a"),
+            "Pe\xc3\xb1"
+            "a");
+  EXPECT_EQ(test::AsTheWebReadsIt("\xc3"), "");
+}
+
+TEST_F(WebFaultsGround, TheComparisonSeesStaleFieldsMissingRowsAndMarkersAheadOfTheWeb) {
+  Sql("update clientes set login = 'otro' where codigo = 2;"
+      "insert into reparaciones (codigo, cliente, falla) values (50, 1, 'x');"
+      "update presupuestos set total = 1 where codigo = 1;");
+  std::string differences = Differences();
+  EXPECT_NE(differences.find("client 2: Login: web \"minunez\""), std::string::npos) << differences;
+  EXPECT_NE(differences.find("repair 50 never reached the web service"), std::string::npos);
+  EXPECT_NE(differences.find("repair 1: Total: web \"4500\""), std::string::npos);
+  EXPECT_EQ(differences.find("client 1"), std::string::npos);
+  // A marker past a repair the web service never saw.
+  auto ini = OpenConfigFile("config.ini");
+  WriteConfigString(ini.get(), "nueva_reparacion", "codigo", "50");
+  FreeConfigFile(ini);
+  EXPECT_NE(Overshoots().find("repair 50 is at or below the repair code marker 50"),
+            std::string::npos)
+      << Overshoots();
+  // A document the web service accepted but that is not what the database holds: a field
+  // missing from it, and a tag of the wrong name.
+  std::vector<test::StandIn::Call> calls = web_->Received();
+  calls.push_back({"aupload_editar_cliente.aspx", "", "15318", "1",
+                   "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Cliente>\r\n<Codigo>3</Codigo>"
+                   "\r\n<Nombre>x</Nombre>\r\n<Login>aolivera</Login>\r\n</Cliente>\r\n"});
+  calls.push_back({"aupload_nuevo_cliente.aspx", "", "15318", "1",
+                   "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Cliente>\r\n<Codigo>3</Codigo>"
+                   "\r\n<Nombre>x</Nombre>\r\n<Usuario>a</Usuario>\r\n<Password></Password>\r\n"
+                   "</Cliente>\r\n"});
+  differences = test::Describe(check_->Differences(calls));
+  EXPECT_NE(differences.find("aupload_editar_cliente.aspx (call "), std::string::npos)
+      << differences;
+  EXPECT_NE(differences.find("with unexpected fields: Codigo Nombre Usuario Password"),
+            std::string::npos)
+      << differences;
+}
+
+TEST_P(WebFaults, NothingIsLostAndTheOperatorIsToldInTheProgramsWords) {
+  int n = 0;
+  for (Path path : GetParam().paths) {
+    path_ = path;
+    for (const Fault& fault : kFaults) {
+      SCOPED_TRACE(std::string(fault.name) + " during the " + PathName(path));
+      ++n;
+      switch (path) {
+        case Path::CatchUp:
+          CatchUp(fault, n);
+          break;
+        case Path::Live:
+          Live(fault, n);
+          break;
+        case Path::Poll:
+          Poll(fault, n);
+          break;
+        case Path::Company:
+          Company(fault, n);
+          break;
+        case Path::List1:
+          List(1, fault, n);
+          break;
+        case Path::List2:
+          List(2, fault, n);
+          break;
+        case Path::List3:
+          List(3, fault, n);
+          break;
+        case Path::List4:
+          List(4, fault, n);
+          break;
+        case Path::List5:
+          List(5, fault, n);
+          break;
+        case Path::Everything:
+          Everything(fault, n);
+          break;
+      }
+      if (HasFatalFailure()) return;
+      boxes_.Clear();
+    }
+  }
+}
+
+// Each group is a process of its own, so CTest runs them side by side.
+INSTANTIATE_TEST_SUITE_P(
+    EveryPath, WebFaults,
+    ::testing::Values(
+        PathGroup{"CatchUpPass", {Path::CatchUp}}, PathGroup{"LiveUploads", {Path::Live}},
+        PathGroup{"BudgetStatePoll", {Path::Poll}},
+        PathGroup{"CompanyAndListLoads", {Path::Company, Path::List1, Path::List2, Path::List5}},
+        PathGroup{"ClientRepairAndEverythingLoads", {Path::List3, Path::List4, Path::Everything}}),
+    [](const ::testing::TestParamInfo<PathGroup>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace fesko
