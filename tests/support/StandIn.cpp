@@ -75,8 +75,8 @@ void StandIn::Stop() {
 }
 
 void StandIn::Restart() {
-  base_ = Run(SourceDir() + "/scripts/webservice-start --port " + std::to_string(port_) +
-              " --db " + (dir_ / "standin.sqlite").string());
+  base_ = Run(SourceDir() + "/scripts/webservice-start --port " + std::to_string(port_) + " --db " +
+              (dir_ / "standin.sqlite").string());
 }
 
 StandIn::~StandIn() {
