@@ -36,6 +36,9 @@ constexpr char16_t kNoResultElement[] =
 // libxml2 records no error for empty input; this is its own text for that case.
 constexpr char16_t kDocumentEmpty[] = u"Document is empty";
 constexpr char16_t kReplyTooLarge[] = u"Reply too large to parse";
+// SOAP forbids a document type declaration. Its entities would be expanded each time the reply's
+// text is read, so a reply of a few kilobytes could grow to gigabytes in memory.
+constexpr char16_t kDoctypeInReply[] = u"SOAP message must not contain a Document Type Declaration";
 
 const xmlChar* Xml(const char* text) {
   return reinterpret_cast<const xmlChar*>(text);
@@ -375,6 +378,7 @@ WideString ReadExecuteResponse(std::string_view body) {
         FormatMessage(kWrongDocumentElement, {Utf8ToWide(kSoapEnvelopeNs), Utf8ToWide(kEnvelope),
                                               Utf8ToWide(foundNs), Utf8ToWide(foundName)}));
   }
+  if (doc->intSubset || doc->extSubset) throw Exception(WideString(kDoctypeInReply));
   if (!envelope->children) throw Exception(WideString(kEmptyEnvelope));
 
   xmlNode* header = nullptr;

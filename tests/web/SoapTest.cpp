@@ -298,6 +298,33 @@ TEST_F(SoapCall, StalledReplyIsGivenUp) {
   EXPECT_EQ(Call("/ok"), u"ok");  // the next call is not affected
 }
 
+TEST(SoapReply, DocumentTypeDeclarationsAndDeepNestingAreRefused) {
+  const std::string start =
+      "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><R><Result>";
+  const std::string end = "</Result></R></s:Body></s:Envelope>";
+  auto message = [](const std::string& body) {
+    return FailureOf([&] { ReadExecuteResponse(body); }).message;
+  };
+  const std::string refused = "SOAP message must not contain a Document Type Declaration";
+  // 40 kB whose entity would be read as 100 MB of text.
+  std::string expanding = "<!DOCTYPE s:Envelope [<!ENTITY x \"" + std::string(10000, 'a') + "\">]>";
+  expanding += start;
+  for (int i = 0; i < 10000; ++i) expanding += "&x;";
+  EXPECT_EQ(message(expanding + end), refused);
+  // An external entity would read a file of this machine into the result.
+  EXPECT_EQ(message("<!DOCTYPE s:Envelope [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>" + start +
+                    "&x;" + end),
+            refused);
+  // An error page is still reported by what it is.
+  EXPECT_EQ(message("<!DOCTYPE html><html><body/></html>"),
+            "DocumentElement http://schemas.xmlsoap.org/soap/envelope/:Envelope expected, "
+            ":html found");
+  // Nesting is bounded by the parser, before anything walks the tree.
+  std::string deep = start;
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  EXPECT_TRUE(message(deep).starts_with("Excessive depth in document")) << message(deep);
+}
+
 TEST_F(SoapCall, CallsOnOneThreadReuseTheConnection) {
   Call("/ok");
   std::string peer = server->LastRequest().peer;
