@@ -25,6 +25,11 @@ constexpr char kContentType[] = "Content-Type: text/xml";
 constexpr char kNoExpect[] = "Expect:";
 constexpr char kProtocols[] = "http,https";
 constexpr long kInternalServerError = 500;
+// No real reply comes near this: an upload's reply is a few hundred bytes and a download reply
+// takes about 70 bytes a budget state, so this is some 240 000 states. A server that sends more
+// is broken or hostile, and reading on would only exhaust memory.
+constexpr std::size_t kMaxReplyBytes = 16 * 1024 * 1024;
+constexpr char16_t kReplyTooLarge[] = u"Reply larger than %d bytes";
 // Replies of these bare types are error pages, never SOAP.
 constexpr std::string_view kPlainText = "text/plain";
 constexpr std::string_view kHtml = "text/html";
@@ -58,6 +63,7 @@ struct Reply {
   curl_off_t moved = 0;  // bytes sent and received so far
   std::chrono::steady_clock::time_point lastMove;
   bool stalled = false;
+  bool tooLarge = false;
   std::string reason;
   std::string contentType;
   std::string body;
@@ -137,6 +143,10 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto& reply = *static_cast<Reply*>(user);
+  if (size * count > kMaxReplyBytes - reply.body.size()) {
+    reply.tooLarge = true;
+    return 0;  // ends the transfer
+  }
   try {
     reply.body.append(data, size * count);
   } catch (...) {
@@ -287,6 +297,12 @@ std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction
   CURLcode code = curl_easy_perform(curl);
   if (upload.error) std::rethrow_exception(upload.error);
   if (reply.error) std::rethrow_exception(reply.error);
+  if (reply.tooLarge) {
+    WideString tooLarge =
+        FormatMessage(kReplyTooLarge, {AnsiToWide(std::to_string(kMaxReplyBytes))});
+    throw ESOAPHTTPException(
+        FormatMessage(kTransportFailed, {tooLarge, WideString(url), AnsiToWide(soapAction)}));
+  }
   if (reply.stalled) {
     // Given up by our own watch: report it in libcurl's words for a time-out.
     code = CURLE_OPERATION_TIMEDOUT;

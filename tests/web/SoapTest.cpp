@@ -298,6 +298,21 @@ TEST_F(SoapCall, StalledReplyIsGivenUp) {
   EXPECT_EQ(Call("/ok"), u"ok");  // the next call is not affected
 }
 
+TEST_F(SoapCall, EndlessRepliesAreCutOffWithATransportError) {
+  // The body would grow without bound; past the limit the call ends.
+  Failure body = CallFailure("/endless-body");
+  EXPECT_EQ(body.className, "ESOAPHTTPException");
+  EXPECT_EQ(body.message, "Reply larger than 16777216 bytes - URL:" + Url("/endless-body") +
+                              " - SOAPAction:" + std::string(kAction));
+  // So would the header section; libcurl bounds that one itself.
+  Failure headers = CallFailure("/endless-headers");
+  EXPECT_EQ(headers.className, "ESOAPHTTPException");
+  EXPECT_TRUE(headers.message.ends_with(" - URL:" + Url("/endless-headers") +
+                                        " - SOAPAction:" + std::string(kAction)))
+      << headers.message;
+  EXPECT_EQ(Call("/ok"), u"ok");
+}
+
 TEST(SoapReply, DocumentTypeDeclarationsAndDeepNestingAreRefused) {
   const std::string start =
       "<s:Envelope xmlns:s=\"http://schemas.xmlsoap.org/soap/envelope/\"><s:Body><R><Result>";

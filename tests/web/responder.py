@@ -118,6 +118,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path == "/drop":
             self.close_connection = True
             return
+        if path in ("/endless-body", "/endless-headers"):
+            self.endless(path == "/endless-body")
+            return
         status, reason, content_type, text, extra = REPLIES.get(path, OK)
         data = text.encode("utf-8")
         self.send_response(status, reason)
@@ -127,6 +130,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.end_headers()
         self.wfile.write(data)
+
+    def endless(self, body):
+        """Writes body bytes, or header lines, until the client hangs up."""
+        self.close_connection = True
+        self.send_response(200, "OK")
+        self.send_header("Content-Type", XML)
+        if body:
+            self.send_header("Connection", "close")
+            self.end_headers()
+            chunk = b"<a>" + b"x" * (1 << 20) + b"</a>"
+        else:
+            self.flush_headers()
+            chunk = b"X-Filler: " + b"x" * 1000 + b"\r\n"
+        try:
+            while True:
+                self.wfile.write(chunk)
+        except OSError:
+            pass
 
 
 class Server(http.server.ThreadingHTTPServer):
