@@ -106,6 +106,26 @@ TEST_F(ConfigFileTest, WritesReplaceTheFileWholeKeepingItsPermissions) {
   FreeConfigFile(ini);
 }
 
+TEST_F(ConfigFileTest, AFileTheWriteCreatesIsOwnerOnlyWhateverTheUmask) {
+  WriteFile("[conexion]\n");
+  auto ini = OpenConfigFile("config.ini");
+  ASSERT_NE(ini, nullptr);
+  fs::remove(folder_ / "config.ini");  // gone between the open and the write
+  mode_t saved = ::umask(0);
+  WriteConfigString(ini.get(), "conexion", "clave", "secreta");
+  ::umask(saved);
+  struct stat st {};
+  ASSERT_EQ(::stat((folder_ / "config.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A mode the technician chose is kept: the program does not decide who else may read it.
+  fs::permissions(folder_ / "config.ini",
+                  fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  WriteConfigString(ini.get(), "ultimo_cliente", "cliente", "7");
+  ASSERT_EQ(::stat((folder_ / "config.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  FreeConfigFile(ini);
+}
+
 TEST_F(ConfigFileTest, ARefusedWriteRaisesAndLeavesTheFileAsItWas) {
   WriteFile("[conexion]\nipserver=a\n", fs::perms::owner_read);
   auto ini = OpenConfigFile("config.ini");
