@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -115,7 +116,7 @@ struct Workshop {
 };
 
 Workshop MakeWorkshop(int n) {
-  std::string name = "bench-catchup-" + std::to_string(n) + ".fdb";
+  std::string name = "bench-catchup-" + std::to_string(n);
   Workshop workshop{CreateDatabase(name), n};
   RunIsql(workshop.attachment, WorkshopRows(n));
   return workshop;
@@ -161,7 +162,13 @@ double AgentPass(const Workshop& workshop, StandIn& standin, const fs::path& fol
   agent.CatchUp();
   double seconds = Seconds(Clock::now() - start);
   cpu_seconds = ThreadCpuSeconds() - cpu;
-  CheckReceived(standin, workshop.rows, "the catch-up pass");
+  try {
+    CheckReceived(standin, workshop.rows, "the catch-up pass");
+  } catch (const std::exception& e) {
+    std::ifstream in(folder / "config.ini");
+    std::string markers((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    throw std::runtime_error(std::string(e.what()) + "; config.ini after the pass:\n" + markers);
+  }
   return seconds;
 }
 
@@ -258,6 +265,8 @@ int main(int argc, char** argv) try {
   }
   SetApplicationFolder("");
   fs::remove_all(folder);
+  DeleteDatabase(small.attachment);
+  DeleteDatabase(large.attachment);
   return 0;
 } catch (const std::exception& e) {
   std::cerr << "catchup_bench: " << e.what() << "\n";

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -212,14 +213,14 @@ int main(int argc, char** argv) try {
   const int changes = argc > 1 ? std::max(5, std::atoi(argv[1])) : 200;
   ::setenv("no_proxy", "127.0.0.1,localhost", 1);
   StandIn standin;
-  std::string attachment = CreateDatabase("bench-live.fdb", true);
+  std::string attachment = CreateDatabase("bench-live", true);
   // No poll tick during the run: the figure is the uploads'.
   RunIsql(attachment,
           "update parametros set appweburl='" + standin.Base() + "', tiempoupdapp=600;");
   fs::path folder = fs::temp_directory_path() / ("fesko-live-bench-" + std::to_string(::getpid()));
   fs::remove_all(folder);
   fs::create_directories(folder);
-  Workshop workshop(attachment);
+  auto workshop = std::make_unique<Workshop>(attachment);
   long last_id = 0;
   std::vector<double> latency_ms;
   std::vector<double> bare_ms;
@@ -236,8 +237,8 @@ int main(int argc, char** argv) try {
                                  dunmar.Log());
       }
       Stamp stamp = dunmar.ConfigStamp();
-      workshop.Change("insert into clientes (codigo, nombres) values (" +
-                      std::to_string(900 + attempt) + ", 'Calentamiento')");
+      workshop->Change("insert into clientes (codigo, nombres) values (" +
+                       std::to_string(900 + attempt) + ", 'Calentamiento')");
       auto wait = Clock::now() + 2s;
       while (dunmar.ConfigStamp() == stamp && Clock::now() < wait) std::this_thread::sleep_for(5ms);
       std::this_thread::sleep_for(200ms);
@@ -260,7 +261,7 @@ int main(int argc, char** argv) try {
       Stamp stamp = dunmar.ConfigStamp();
       long since = last_id;
       double commit_ms = 0;
-      double committed = workshop.Change(change.sql, &commit_ms);
+      double committed = workshop->Change(change.sql, &commit_ms);
       commit_durations_ms.push_back(commit_ms);
       ReceivedCall call = AwaitUpload(standin, dunmar, change, since, stamp, last_id);
       uploads_before.push_back(static_cast<double>(call.id - since - 1));
@@ -270,6 +271,8 @@ int main(int argc, char** argv) try {
     bare_ms.insert(bare_ms.end(), after.begin(), after.end());
   }
   fs::remove_all(folder);
+  workshop.reset();
+  DeleteDatabase(attachment);
 
   static const char* kKinds[] = {"new client", "changed client", "new repair", "changed repair",
                                  "changed budget"};

@@ -203,8 +203,15 @@ std::string DbPassword() {
 }
 
 std::string CreateDatabase(const std::string& name, bool demo) {
+  // Other runs on the machine may bench at the same time.
+  std::string file = name + "-" + std::to_string(::getpid()) + ".fdb";
   return "localhost:" +
-         Trimmed(Capture(kSource + "/scripts/create-db " + name + (demo ? " --demo" : "")));
+         Trimmed(Capture(kSource + "/scripts/create-db " + file + (demo ? " --demo" : "")));
+}
+
+void DeleteDatabase(const std::string& attachment) {
+  std::error_code ignored;
+  std::filesystem::remove(attachment.substr(attachment.find(':') + 1), ignored);
 }
 
 void RunIsql(const std::string& attachment, const std::string& sql) {

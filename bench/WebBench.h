@@ -21,8 +21,10 @@ std::string Env(const char* name, const char* fallback);
 // Runs a shell command and returns what it printed; throws when it fails.
 std::string Capture(const std::string& command);
 
-// A fresh workshop database (scripts/create-db), as "localhost:/path".
+// A fresh workshop database (scripts/create-db) named after `name` and this process, as
+// "localhost:/path"; DeleteDatabase removes its file once nothing uses it any more.
 std::string CreateDatabase(const std::string& name, bool demo = false);
+void DeleteDatabase(const std::string& attachment);
 // Runs an SQL script through isql-fb from a file, as the test user; throws when isql fails.
 void RunIsql(const std::string& attachment, const std::string& sql);
 std::string DbUser();
