@@ -2,12 +2,15 @@
 // running the same statement to /dev/null in the same run. Prints the ratio of the two times as
 // one line: figure | value | goal | met (or MISSED).
 //   query_bench [ROWS]      (100000 by default; needs the local server and the test user)
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "database/Datamodule.h"
 #include "database/WorkshopQueries.h"
@@ -37,11 +40,34 @@ std::string Capture(const std::string& command) {
   return out;
 }
 
+// Files and databases carry the process id, so that two runs at once keep apart.
+std::string Unique(const std::string& name) {
+  auto dot = name.rfind('.');
+  return name.substr(0, dot) + "-" + std::to_string(::getpid()) + name.substr(dot);
+}
+
+// The scripts written for isql-fb, removed when the process ends.
+struct TempFiles {
+  std::vector<std::string> paths;
+  ~TempFiles() {
+    for (const auto& path : paths) std::remove(path.c_str());
+  }
+} tempFiles;
+
 std::string WriteFile(const std::string& name, const std::string& text) {
-  std::string path = "/tmp/fesko-bench-" + name;
+  std::string path = "/tmp/fesko-bench-" + Unique(name);
   std::ofstream(path, std::ios::binary) << text;
+  tempFiles.paths.push_back(path);
   return path;
 }
+
+// Drops the database when the run ends, however it ends.
+struct Dropper {
+  std::string command;
+  ~Dropper() {
+    if (!command.empty() && std::system(command.c_str()) != 0) std::cerr << "could not drop\n";
+  }
+};
 
 // The repair statement exactly as the list operation loads it, read back from a query.
 std::string RepairStatement(TDataModule1& dm) {
@@ -63,9 +89,12 @@ int main(int argc, char** argv) try {
   const std::string password = Env("FESKO_DB_PASSWORD", "fesko");
   const std::string isql = Env("ISQL", "/usr/bin/isql-fb");
 
-  std::string path = Capture(std::string(FESKO_SOURCE_DIR) + "/scripts/create-db bench-query.fdb");
+  std::string path =
+      Capture(std::string(FESKO_SOURCE_DIR) + "/scripts/create-db " + Unique("bench-query.fdb"));
   while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
   const std::string database = "localhost:" + path;
+  Dropper dropper{isql + " -q -user " + user + " -password " + password + " -i " +
+                  WriteFile("drop.sql", "drop database;\n") + " " + database + " >/dev/null 2>&1"};
 
   // Every repair with a device, a type, a budget and a currency: fourteen full columns a row.
   std::string fill =
