@@ -67,14 +67,28 @@ bool HoldsAnyMarker(const TIniFile* ini) {
   return false;
 }
 
+// Markers moved together are written together: one replacement of config.ini, all or none.
+using MarkerWrites = std::vector<ConfigEntry>;
+
+void AddCode(MarkerWrites& writes, const CodeMarker& marker, int code) {
+  writes.push_back({marker.section, marker.key, std::to_string(code)});
+}
+
+void AddMoment(MarkerWrites& writes, const MomentMarker& marker, const DateAndTime& moment) {
+  writes.push_back({marker.section, marker.date_key, DateToStr(moment.Date)});
+  writes.push_back({marker.section, marker.time_key, FormatTime(kMarkerTimeFormat, moment.Time)});
+}
+
 void WriteCode(const TIniFile* ini, const CodeMarker& marker, int code) {
-  WriteConfigString(ini, marker.section, marker.key, std::to_string(code));
+  MarkerWrites writes;
+  AddCode(writes, marker, code);
+  WriteConfigStrings(ini, writes);
 }
 
 void WriteMoment(const TIniFile* ini, const MomentMarker& marker, const DateAndTime& moment) {
-  WriteConfigString(ini, marker.section, marker.date_key, DateToStr(moment.Date));
-  WriteConfigString(ini, marker.section, marker.time_key,
-                    FormatTime(kMarkerTimeFormat, moment.Time));
+  MarkerWrites writes;
+  AddMoment(writes, marker, moment);
+  WriteConfigStrings(ini, writes);
 }
 
 // A workshop transaction stamps a row when it writes it, but the row shows only once the
@@ -288,11 +302,13 @@ void TSyncAgent::CatchUp() {
       int max_client = db::MaxClientCode(data_.consultaestado);
       int max_repair = db::MaxRepairCode(data_.consultaestado);
       data_.transaccion.Commit();
-      WriteCode(ini.file.get(), kClientCode, max_client);
-      WriteMoment(ini.file.get(), kClientMoment, now);
-      WriteCode(ini.file.get(), kRepairCode, max_repair);
-      WriteMoment(ini.file.get(), kRepairMoment, now);
-      WriteMoment(ini.file.get(), kBudgetMoment, now);
+      MarkerWrites seeds;
+      AddCode(seeds, kClientCode, max_client);
+      AddMoment(seeds, kClientMoment, now);
+      AddCode(seeds, kRepairCode, max_repair);
+      AddMoment(seeds, kRepairMoment, now);
+      AddMoment(seeds, kBudgetMoment, now);
+      WriteConfigStrings(ini.file.get(), seeds);
       client_marker = std::to_string(max_client);
       seeded_ = now;
     }
@@ -353,11 +369,13 @@ void TSyncAgent::CatchUp() {
 
   sent_ = std::move(sent);
   ConfigUse ini;
-  WriteCode(ini.file.get(), kClientCode, new_client_code);
-  WriteMoment(ini.file.get(), kClientMoment, moment);
-  WriteCode(ini.file.get(), kRepairCode, new_repair_code);
-  WriteMoment(ini.file.get(), kRepairMoment, moment);
-  WriteMoment(ini.file.get(), kBudgetMoment, moment);
+  MarkerWrites markers;
+  AddCode(markers, kClientCode, new_client_code);
+  AddMoment(markers, kClientMoment, moment);
+  AddCode(markers, kRepairCode, new_repair_code);
+  AddMoment(markers, kRepairMoment, moment);
+  AddMoment(markers, kBudgetMoment, moment);
+  WriteConfigStrings(ini.file.get(), markers);
 }
 
 // ---- Live uploads --------------------------------------------------------------------------

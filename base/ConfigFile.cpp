@@ -246,19 +246,29 @@ AnsiString ReadConfigString(const TIniFile* file, const AnsiString& section,
 
 void WriteConfigString(const TIniFile* file, const AnsiString& section, const AnsiString& key,
                        const AnsiString& value) {
+  const ConfigEntry entry{section, key, value};
+  WriteConfigStrings(file, std::span(&entry, 1));
+}
+
+void WriteConfigStrings(const TIniFile* file, std::span<const ConfigEntry> entries) {
   static constexpr std::u16string_view kNoFile = u"No settings file is open";
   if (!file) throw Exception(WideString(kNoFile));
-  // A value is one line: a line break inside it would write a second key.
-  if (value.find_first_of("\r\n") != AnsiString::npos ||
-      key.find_first_of("\r\n=") != AnsiString::npos) {
-    RaiseUnableToWrite(file->FileName());
+  for (const ConfigEntry& entry : entries) {
+    // A value is one line: a line break inside it would write a second key.
+    if (entry.value.find_first_of("\r\n") != AnsiString::npos ||
+        entry.key.find_first_of("\r\n=") != AnsiString::npos) {
+      RaiseUnableToWrite(file->FileName());
+    }
   }
   std::string contents;
   struct stat st {};
   if (::stat(file->FileName().c_str(), &st) == 0 && !ReadWholeFile(file->FileName(), &contents)) {
     RaiseUnableToWrite(file->FileName());
   }
-  ReplaceFile(file->FileName(), ProfileWithValue(contents, section, key, value));
+  for (const ConfigEntry& entry : entries) {
+    contents = ProfileWithValue(contents, entry.section, entry.key, entry.value);
+  }
+  ReplaceFile(file->FileName(), contents);
 }
 
 void FreeConfigFile(std::unique_ptr<TIniFile>& file) noexcept {

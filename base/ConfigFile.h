@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 
 #include "base/Errors.h"
@@ -35,6 +36,16 @@ AnsiString ReadConfigString(const TIniFile* file, const AnsiString& section, con
 // atomically, keeping its permissions. Raises "Unable to write to %s" when refused.
 void WriteConfigString(const TIniFile* file, const AnsiString& section, const AnsiString& key,
                        const AnsiString& value);
+
+// Several values written as one: the same text as writing them one after another, with one
+// replacement of the file (each replacement waits for the disk), so either all of them are
+// written or, when it is refused, none.
+struct ConfigEntry {
+  AnsiString section;
+  AnsiString key;
+  AnsiString value;
+};
+void WriteConfigStrings(const TIniFile* file, std::span<const ConfigEntry> entries);
 
 // Releases the file; accepts none and ignores any error.
 void FreeConfigFile(std::unique_ptr<TIniFile>& file) noexcept;

@@ -143,3 +143,34 @@ TEST_F(ConfigFileTest, ARefusedWriteRaisesAndLeavesTheFileAsItWas) {
   EXPECT_EQ(ReadConfigString(ini.get(), "conexion", "ipserver"), "a");
   FreeConfigFile(ini);
 }
+
+TEST_F(ConfigFileTest, SeveralValuesWrittenAsOneGiveTheSameTextAndAreAllOrNothing) {
+  const std::string start = "[conexion]\r\nipserver=a\r\n\r\n[ultimo_cliente]\r\ncliente=3\r\n";
+  const std::vector<ConfigEntry> markers = {
+      {"ULTIMO_CLIENTE", "cliente", "9"},           // replaced where it stands
+      {"presupuesto", "fecha", "02/01/2020"},       // a new section
+      {"presupuesto", "hora", "10:00:00"},          // a key added to the section just made
+      {"conexion", "rutabd", "/datos/taller.fdb"},  // a key added after the section's last line
+  };
+  WriteFile(start);
+  auto ini = OpenConfigFile("config.ini");
+  ASSERT_NE(ini, nullptr);
+  for (const ConfigEntry& entry : markers) {
+    WriteConfigString(ini.get(), entry.section, entry.key, entry.value);
+  }
+  std::string one_at_a_time = ReadFile();
+  WriteFile(start);
+  WriteConfigStrings(ini.get(), markers);
+  EXPECT_EQ(ReadFile(), one_at_a_time);
+
+  // A refused entry anywhere in the list, or a refused file, leaves every value as it was.
+  WriteFile(start);
+  std::vector<ConfigEntry> broken = markers;
+  broken.back().value = "x\n[otra]";
+  EXPECT_THROW(WriteConfigStrings(ini.get(), broken), Exception);
+  EXPECT_EQ(ReadFile(), start);
+  fs::permissions(folder_ / "config.ini", fs::perms::owner_read);
+  EXPECT_THROW(WriteConfigStrings(ini.get(), markers), Exception);
+  EXPECT_EQ(ReadFile(), start);
+  FreeConfigFile(ini);
+}
