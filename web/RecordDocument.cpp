@@ -105,14 +105,27 @@ bool IsBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
+// Bytes that no rule of the full encoder touches: printable ASCII but the escaped characters,
+// the grave accent and "|". Runs of them are copied whole.
+bool IsPlain(unsigned char c) {
+  return c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '>' && c != '\'' && c != '`' &&
+         c != '|';
+}
+
 // Steps of the full encoder that work byte by byte: escapes, accents and separators. Each
 // replacement only produces ASCII that no later rule matches, so one pass gives the same
 // text as applying the rules one after the other.
 void AppendFolded(AnsiString& out, std::string_view value) {
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    char c = value[i];
+  std::size_t i = 0;
+  while (i < value.size()) {
+    std::size_t plain = i;
+    while (plain < value.size() && IsPlain(static_cast<unsigned char>(value[plain]))) ++plain;
+    out.append(value.substr(i, plain - i));
+    i = plain;
+    if (i == value.size()) break;
+    char c = value[i++];
     if (AppendEscaped(out, c)) continue;
-    char next = i + 1 < value.size() ? value[i + 1] : '\0';
+    char next = i < value.size() ? value[i] : '\0';
     switch (static_cast<unsigned char>(c)) {
       case 170:  // ordinal indicators, unit separator and "|" separate fields on the web side
       case 186:
@@ -238,7 +251,8 @@ AnsiString BuildRecord(std::string_view name, TagList tags, std::span<const Ansi
 
 namespace {
 
-void AppendCollection(AnsiString& out, const CollectionNames& names, TagList tags, RowSource& rows) {
+void AppendCollection(AnsiString& out, const CollectionNames& names, TagList tags,
+                      RowSource& rows) {
   AppendRecordStart(out, names.outer);
   AppendRecordStart(out, names.list);
   for (rows.First(); !rows.Eof(); rows.Next()) {
