@@ -33,7 +33,7 @@ namespace {
 constexpr double kThroughputGoal = 1.15;
 constexpr double kScalingGoal = 2.3;  // twice the rows, at most this many times the time
 constexpr int kAccount = 15318;       // parametros.licenciaappweb of a fresh database
-constexpr int kLoopbackRounds = 5;
+constexpr int kLoopbackRounds = 7;
 constexpr int kLinkRounds = 2;
 
 class Host : public SyncHost {
