@@ -36,7 +36,9 @@ class WebConsistency {
   // What the markers of `config_ini` claim as sent but the web service does not hold: a client
   // or repair at or below its code marker that never arrived (with a repair's intake fields as
   // they are now), and a client, repair state or budget stamped before its date/time marker that
-  // is not on the web service as the database holds it. Empty markers claim nothing.
+  // is not on the web service as the database holds it. Empty markers claim nothing. The first
+  // start seeds the markers past every row already there, which it never sends: put those rows
+  // on the web service first (initialise everything), or they are listed here.
   std::vector<std::string> MarkerOvershoots(const std::string& config_ini, const StandIn& web);
   std::vector<std::string> MarkerOvershoots(const std::string& config_ini,
                                             const std::vector<StandIn::Call>& calls);
