@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -230,6 +231,11 @@ int main(int argc, char** argv) try {
   fs::path folder =
       fs::temp_directory_path() / ("fesko-catchup-bench-" + std::to_string(::getpid()));
   fs::create_directories(folder);
+  // Removed however the run ends.
+  std::unique_ptr<fs::path, void (*)(fs::path*)> remove_folder(&folder, [](fs::path* path) {
+    std::error_code ignored;
+    fs::remove_all(*path, ignored);
+  });
   SetApplicationFolder(folder.string());
   ::setenv("no_proxy", "127.0.0.1,localhost", 1);
 
@@ -264,7 +270,6 @@ int main(int argc, char** argv) try {
     PrintFigure(link_figure, Value(timing), goal, timing.Ratio() <= kThroughputGoal);
   }
   SetApplicationFolder("");
-  fs::remove_all(folder);
   DeleteDatabase(small.attachment);
   DeleteDatabase(large.attachment);
   return 0;
