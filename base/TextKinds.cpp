@@ -55,10 +55,11 @@ void AppendUtf16(WideString& out, char32_t cp) {
 }  // namespace
 
 WideString AnsiToWide(std::string_view ansi) {
-  WideString wide;
-  wide.reserve(ansi.size());
-  for (unsigned char b : ansi) {
-    wide += (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : static_cast<char16_t>(b);
+  // Sized once and written in place: documents of whole tables come through here.
+  WideString wide(ansi.size(), u'\0');
+  for (std::size_t i = 0; i < ansi.size(); ++i) {
+    auto b = static_cast<unsigned char>(ansi[i]);
+    wide[i] = (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : static_cast<char16_t>(b);
   }
   return wide;
 }
