@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <vector>
 
 namespace fesko::web {
 namespace {
@@ -251,34 +252,60 @@ AnsiString BuildRecord(std::string_view name, TagList tags, std::span<const Ansi
 
 namespace {
 
-void AppendCollection(AnsiString& out, const CollectionNames& names, TagList tags,
-                      RowSource& rows) {
-  AppendRecordStart(out, names.outer);
-  AppendRecordStart(out, names.list);
+// Pieces of a collection as it grows: about a megabyte each, so that a whole table is gathered
+// without copying what it already holds.
+constexpr std::size_t kPieceBytes = 1 << 20;
+
+// Builds the collection a row at a time and hands `take` each finished part: the opening lines,
+// one item per row, the closing lines.
+template <typename Take>
+void BuildCollectionParts(const CollectionNames& names, TagList tags, RowSource& rows, Take take) {
+  AnsiString part;
+  AppendRecordStart(part, names.outer);
+  AppendRecordStart(part, names.list);
+  take(part);
   for (rows.First(); !rows.Eof(); rows.Next()) {
-    AppendRecordStart(out, names.item);
-    AppendRowElements(out, tags, rows, ValueEncoder::Full);
-    AppendRecordEnd(out, names.item);
+    part.clear();
+    AppendRecordStart(part, names.item);
+    AppendRowElements(part, tags, rows, ValueEncoder::Full);
+    AppendRecordEnd(part, names.item);
+    take(part);
   }
-  AppendRecordEnd(out, names.list);
-  AppendRecordEnd(out, names.outer);
+  part.clear();
+  AppendRecordEnd(part, names.list);
+  AppendRecordEnd(part, names.outer);
+  take(part);
 }
 
 }  // namespace
 
-// The whole collection is built in one ANSI buffer and widened once: one growing string instead
-// of a conversion per row.
+// The whole collection is built in ANSI and widened once: one growing string instead of a
+// conversion per row.
 void BuildCollection(WideString& out, const CollectionNames& names, TagList tags, RowSource& rows) {
   AnsiString ansi;
-  AppendCollection(ansi, names, tags, rows);
+  BuildCollectionParts(names, tags, rows, [&](std::string_view part) { ansi += part; });
   out = AnsiToWide(ansi);
 }
 
 WideString CollectionDocument(const CollectionNames& names, TagList tags, RowSource& rows) {
-  // The header is ASCII, so it can lead the ANSI text and be widened with it.
-  AnsiString ansi(kDocumentHeader.begin(), kDocumentHeader.end());
-  AppendCollection(ansi, names, tags, rows);
-  return AnsiToWide(ansi);
+  std::vector<AnsiString> pieces;
+  std::size_t size = kDocumentHeader.size();
+  BuildCollectionParts(names, tags, rows, [&](std::string_view part) {
+    if (pieces.empty() || pieces.back().capacity() - pieces.back().size() < part.size()) {
+      pieces.emplace_back().reserve(std::max(kPieceBytes, part.size()));
+    }
+    pieces.back() += part;
+    size += part.size();
+  });
+  // Widened into a document of the final size, each piece given back once it is copied.
+  WideString document;
+  document.reserve(size);
+  document += kDocumentHeader;
+  for (AnsiString& piece : pieces) {
+    document += AnsiToWide(piece);
+    AnsiString().swap(piece);
+  }
+  return document;
 }
 
 WideString RecordDocument(std::string_view record) {
