@@ -223,6 +223,22 @@ TEST(RecordDocument, CollectionWalksEveryRowFromTheFirstAndReplacesTheOutput) {
   EXPECT_TRUE(clients.Eof());
 }
 
+TEST(RecordDocument, CollectionDocumentOfSeveralMegabytesIsTheSameText) {
+  // Enough rows to be gathered in several pieces, with values that change length on the way.
+  std::vector<std::vector<std::string>> rows;
+  for (int i = 0; i < 40000; ++i) {
+    rows.push_back({std::to_string(i),
+                    "Pe\xF1"
+                    "a & Hijos <" +
+                        std::string(i % 37, 'x') + "> |"});
+  }
+  TableRows clients(2, rows);
+  WideString out;
+  BuildCollection(out, kCurrenciesList, kCodeNameTags, clients);
+  ASSERT_GT(out.size(), 3'000'000u);
+  EXPECT_EQ(CollectionDocument(kCurrenciesList, kCodeNameTags, clients), RecordDocument(out));
+}
+
 TEST(RecordDocument, CollectionIsWidenedFromWindows1252) {
   // A well-formed UTF-8 euro sign decodes to byte 0x80, which widens to U+20AC.
   TableRows currencies(2, {{"2", "Euro \xE2\x82\xAC"}});
