@@ -1,6 +1,7 @@
 #include "tests/support/StandIn.h"
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -35,16 +36,22 @@ std::string ReadFile(const std::filesystem::path& file) {
   return text.str();
 }
 
-std::string Quote(std::string_view text) {
-  std::string out = "'";
+// A JSON string of UTF-8 text.
+std::string Json(std::string_view text) {
+  std::string out = "\"";
   for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
     } else {
       out += c;
     }
   }
-  return out + "'";
+  return out + "\"";
 }
 
 }  // namespace
@@ -84,9 +91,26 @@ StandIn::~StandIn() {
   std::filesystem::remove_all(dir_);
 }
 
-std::string StandIn::Control(const std::string& arguments) const {
-  return Run(std::string(kPython) + " " + SourceDir() + "/webservice/standin.py ctl --base " +
-             base_ + " " + arguments + " >/dev/null 2>&1");
+// The control surface directly over HTTP: a command-line client per call would cost a Python
+// start each time, which adds up over a suite.
+void StandIn::Post(const std::string& what, const std::string& json) const {
+  CURL* curl = curl_easy_init();
+  if (!curl) return;
+  std::string url = base_ + "_control/" + what;
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/json");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_POSTFIELDS, json.c_str());
+  // The answer (the rules or the queue entry) is of no use here.
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION,
+      +[](char*, std::size_t size, std::size_t n, void*) { return size * n; });
+  curl_easy_perform(curl);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
 }
 
 std::vector<StandIn::Call> StandIn::Received(std::string_view page) const {
@@ -106,21 +130,22 @@ std::vector<StandIn::Call> StandIn::Received(std::string_view page) const {
 }
 
 void StandIn::Queue(int idcompra, std::string_view orden, std::string_view estado) const {
-  Control("queue " + std::to_string(idcompra) + " " + Quote(orden) + " " + Quote(estado));
+  Post("queue", "{\"idcompra\": " + std::to_string(idcompra) + ", \"orden\": " + Json(orden) +
+                    ", \"estado\": " + Json(estado) + "}");
 }
 
 void StandIn::QueueRaw(int idcompra, std::string_view text) const {
-  Control("queue-raw " + std::to_string(idcompra) + " " + Quote(text));
+  Post("queue", "{\"idcompra\": " + std::to_string(idcompra) + ", \"raw\": " + Json(text) + "}");
 }
 
 void StandIn::Fail(std::string_view page, std::string_view mode, int seconds, int count) const {
-  Control("fail " + Quote(page) + " " + Quote(mode) +
-          (seconds > 0 ? " --seconds " + std::to_string(seconds) : std::string()) +
-          (count > 0 ? " --count " + std::to_string(count) : std::string()));
+  Post("fail", "{\"page\": " + Json(page) + ", \"mode\": " + Json(mode) +
+                   (seconds > 0 ? ", \"seconds\": " + std::to_string(seconds) : std::string()) +
+                   (count > 0 ? ", \"count\": " + std::to_string(count) : std::string()) + "}");
 }
 
 void StandIn::Reset() const {
-  Control("reset");
+  Post("reset", "{}");
 }
 
 }  // namespace fesko::test

@@ -44,7 +44,7 @@ class StandIn {
   void Restart();
 
  private:
-  std::string Control(const std::string& arguments) const;
+  void Post(const std::string& what, const std::string& json) const;
   int port_;
   std::filesystem::path dir_;
   std::string base_;
