@@ -98,6 +98,9 @@ class TIBEvents::Thread {
       FreeBlocks();
     } catch (...) {
     }
+    // A completion that came after the thread's last look at the wake-up was delivered under
+    // its lock; taking the lock once orders that delivery before the memory is freed.
+    std::lock_guard lock(wake_->mutex);
   }
 
   void Start() { thread_ = std::thread(&Thread::Run, this); }
