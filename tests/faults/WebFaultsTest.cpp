@@ -1,4 +1,4 @@
-// The web service failing in every way it can, on every path that talks to it: the catch-up pass
+// The web service failing in six ways on every path that talks to it: the catch-up pass
 // at start, the live uploads, the budget-state poll and each initial load. Each case changes the
 // workshop, makes the stand-in fail (or go away), runs the path, notes what the operator saw,
 // lets the web service recover, takes the recovery the program offers, and then requires that
