@@ -91,6 +91,18 @@ void WriteMoment(const TIniFile* ini, const MomentMarker& marker, const DateAndT
   WriteConfigStrings(ini, writes);
 }
 
+// The five markers of a whole pass, in one replacement of config.ini.
+void WriteAllMarkers(const TIniFile* ini, int client_code, int repair_code,
+                     const DateAndTime& moment) {
+  MarkerWrites writes;
+  AddCode(writes, kClientCode, client_code);
+  AddMoment(writes, kClientMoment, moment);
+  AddCode(writes, kRepairCode, repair_code);
+  AddMoment(writes, kRepairMoment, moment);
+  AddMoment(writes, kBudgetMoment, moment);
+  WriteConfigStrings(ini, writes);
+}
+
 // A workshop transaction stamps a row when it writes it, but the row shows only once the
 // transaction commits, which can be after a pass has read the server's moment and moved its
 // marker past the stamp. Every pass over changed rows therefore also looks this far back before
@@ -302,13 +314,7 @@ void TSyncAgent::CatchUp() {
       int max_client = db::MaxClientCode(data_.consultaestado);
       int max_repair = db::MaxRepairCode(data_.consultaestado);
       data_.transaccion.Commit();
-      MarkerWrites seeds;
-      AddCode(seeds, kClientCode, max_client);
-      AddMoment(seeds, kClientMoment, now);
-      AddCode(seeds, kRepairCode, max_repair);
-      AddMoment(seeds, kRepairMoment, now);
-      AddMoment(seeds, kBudgetMoment, now);
-      WriteConfigStrings(ini.file.get(), seeds);
+      WriteAllMarkers(ini.file.get(), max_client, max_repair, now);
       client_marker = std::to_string(max_client);
       seeded_ = now;
     }
@@ -369,13 +375,7 @@ void TSyncAgent::CatchUp() {
 
   sent_ = std::move(sent);
   ConfigUse ini;
-  MarkerWrites markers;
-  AddCode(markers, kClientCode, new_client_code);
-  AddMoment(markers, kClientMoment, moment);
-  AddCode(markers, kRepairCode, new_repair_code);
-  AddMoment(markers, kRepairMoment, moment);
-  AddMoment(markers, kBudgetMoment, moment);
-  WriteConfigStrings(ini.file.get(), markers);
+  WriteAllMarkers(ini.file.get(), new_client_code, new_repair_code, moment);
 }
 
 // ---- Live uploads --------------------------------------------------------------------------
