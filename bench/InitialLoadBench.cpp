@@ -25,6 +25,7 @@
 
 #include "base/FormatSettings.h"
 #include "base/MessageBox.h"
+#include "bench/BenchSupport.h"
 #include "database/Datamodule.h"
 #include "database/WorkshopQueries.h"
 #include "dialogs/UInicEstados.h"
@@ -33,6 +34,7 @@
 
 using namespace fesko;
 using namespace fesko::db;
+using namespace fesko::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -44,120 +46,22 @@ constexpr double kMemoryGoal = 4.0;
 constexpr double kDoublingGoal = 2.5;
 constexpr int kRuns = 3;
 
-std::string Env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : fallback;
-}
-
-const std::string kUser = Env("FESKO_DB_USER", "fesko");
-const std::string kPassword = Env("FESKO_DB_PASSWORD", "fesko");
-const std::string kIsql = Env("ISQL", "/usr/bin/isql-fb");
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run " + command);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command + "\n" + out);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
-}
-
-// Files and databases carry the process id, so that two runs at once keep apart.
-std::string Unique(const std::string& name) {
-  auto dot = name.rfind('.');
-  return name.substr(0, dot) + "-" + std::to_string(::getpid()) + name.substr(dot);
-}
-
-// The scripts written for isql-fb, removed when the process ends.
-struct TempFiles {
-  std::vector<std::string> paths;
-  ~TempFiles() {
-    for (const auto& path : paths) std::remove(path.c_str());
-  }
-} tempFiles;
-
-std::string WriteFile(const std::string& name, const std::string& text) {
-  std::string path = "/tmp/fesko-bench-" + Unique(name);
-  std::ofstream(path, std::ios::binary) << text;
-  tempFiles.paths.push_back(path);
-  return path;
-}
-
-double Seconds(Clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
-// A workshop of `rows` repairs, each with a device, a type, a budget and a currency, so that
-// every one of the fourteen columns is filled. Dropped when the run ends, however it ends.
-class Workshop {
- public:
-  Workshop(const std::string& name, int rows) {
-    std::string path =
-        Capture(std::string(FESKO_SOURCE_DIR) + "/scripts/create-db " + Unique(name));
-    attachment_ = "localhost:" + path;
-    std::string fill =
-        "insert into tipo_aparato values (1, 'Televisor');\n"
-        "insert into monedas values ('USD', 'Dolares');\n"
-        "set term ^;\n"
-        "execute block as declare i integer = 1; begin\n"
-        "  while (i <= " +
-        std::to_string(rows) +
-        ") do begin\n"
-        "    insert into aparato values ('NS' || :i, 'Marca ' || mod(:i, 50), 'Modelo ' || "
-        ":i, 1);\n"
-        "    insert into reparaciones values (:i, mod(:i, 3000), 'NS' || :i,\n"
-        "      'No enciende despues de una tormenta electrica', dateadd(mod(:i, 900) day to "
-        "date '2022-01-01'), mod(:i, 5), current_date, current_time);\n"
-        "    insert into presupuestos values (:i, :i, mod(:i, 4), dateadd(mod(:i, 700) day to "
-        "date '2022-02-01'), 'Cambio de fuente y limpieza general del equipo', 'USD', (:i * 7) "
-        "/ 4.0,\n"
-        "      current_date, current_time);\n"
-        "    i = i + 1;\n"
-        "  end\n"
-        "end^\n"
-        "set term ;^\n"
-        "commit;\n";
-    Capture(kIsql + " -q -bail -user " + kUser + " -password " + kPassword + " -i " +
-            WriteFile("fill.sql", fill) + " " + attachment_ + " 2>&1");
-  }
-  ~Workshop() {
-    std::string command = kIsql + " -q -user " + kUser + " -password " + kPassword + " -i " +
-                          WriteFile("drop.sql", "drop database;\n") + " " + attachment_ +
-                          " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) std::cerr << "could not drop " << attachment_ << "\n";
-  }
-  Workshop(const Workshop&) = delete;
-  Workshop& operator=(const Workshop&) = delete;
-
-  const std::string& Attachment() const { return attachment_; }
-
- private:
-  std::string attachment_;
-};
-
 void Attach(TDataModule1& dm, const std::string& database) {
   dm.service.SetDatabaseName(database);
-  dm.service.SetParam("user_name", kUser);
-  dm.service.SetParam("Password", kPassword);
+  dm.service.SetParam("user_name", DbUser());
+  dm.service.SetParam("Password", DbPassword());
   dm.service.Open();
 }
 
 // isql-fb attaching, running the repairs statement and writing every row to /dev/null.
-double IsqlSeconds(const std::string& database) {
+double IsqlRepairsSeconds(const std::string& database) {
   TDataModule1 dm;
   Attach(dm, database);
   ListRepairs(dm.Consulta);
-  std::string script = WriteFile("repairs.sql", dm.Consulta.SQL().Text() + ";\n");
+  std::string statement = dm.Consulta.SQL().Text();
   dm.Consulta.Close();
   dm.service.Close();
-  std::string command = kIsql + " -q -user " + kUser + " -password " + kPassword + " -i " + script +
-                        " " + database + " >/dev/null 2>&1";
-  auto start = Clock::now();
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("isql-fb failed");
-  return Seconds(Clock::now() - start);
+  return IsqlSeconds(database, statement);
 }
 
 struct Built {
@@ -195,7 +99,7 @@ std::pair<Times, Times> Measure(const std::string& single, const std::string& tw
   Times n, n2;
   for (int run = 0; run < kRuns; ++run) {
     for (auto [database, times] : {std::pair{&single, &n}, std::pair{&twice, &n2}}) {
-      times->isql = std::min(times->isql, IsqlSeconds(*database));
+      times->isql = std::min(times->isql, IsqlRepairsSeconds(*database));
       Built built = FetchAndBuild(*database);
       times->ours = std::min(times->ours, built.seconds);
       times->build = std::min(times->build, built.buildSeconds);
@@ -267,12 +171,6 @@ Sent SendInChild(const std::string& self, const std::string& database, const std
   return sent;
 }
 
-void Figure(const std::string& figure, const std::string& value, const char* goalText, bool met) {
-  std::printf("%s | %s | %s | %s\n", figure.c_str(), value.c_str(), goalText,
-              met ? "met" : "MISSED");
-  std::fflush(stdout);
-}
-
 std::string Format(const char* format, auto... values) {
   char buffer[256];
   std::snprintf(buffer, sizeof buffer, format, values...);
@@ -288,23 +186,23 @@ int main(int argc, char** argv) try {
 
   std::cerr << "initial_load_bench: filling workshops of " << rows << " and " << 2 * rows
             << " repairs\n";
-  Workshop singleWorkshop("bench-initial-load-1.fdb", rows);
-  Workshop twiceWorkshop("bench-initial-load-2.fdb", 2 * rows);
+  RepairWorkshop singleWorkshop("bench-initial-load-1", rows);
+  RepairWorkshop twiceWorkshop("bench-initial-load-2", 2 * rows);
   const std::string& single = singleWorkshop.Attachment();
   const std::string& twice = twiceWorkshop.Attachment();
   ::sync();
 
   auto [n, n2] = Measure(single, twice);
   double ratio = n.ours / n.isql;
-  Figure(Format("initial load fetch and build, %d repairs", rows),
-         Format("ratio %.2f (fetch and build %.2f s, isql-fb %.2f s)", ratio, n.ours, n.isql),
-         "<= 1.5", ratio <= kTimeGoal);
+  PrintFigure(Format("initial load fetch and build, %d repairs", rows),
+              Format("ratio %.2f (fetch and build %.2f s, isql-fb %.2f s)", ratio, n.ours, n.isql),
+              "<= 1.5", ratio <= kTimeGoal);
   // Without attaching, whose fixed cost would hide how the work grows with the rows.
   double doubling = n2.build / n.build;
-  Figure(Format("initial load fetch and build, %d vs %d repairs", 2 * rows, rows),
-         Format("ratio %.2f (%.2f s vs %.2f s, from the statement to the document)", doubling,
-                n2.build, n.build),
-         "<= 2.5 (linear: 2)", doubling <= kDoublingGoal);
+  PrintFigure(Format("initial load fetch and build, %d vs %d repairs", 2 * rows, rows),
+              Format("ratio %.2f (%.2f s vs %.2f s, from the statement to the document)", doubling,
+                     n2.build, n.build),
+              "<= 2.5 (linear: 2)", doubling <= kDoublingGoal);
 
   test::StandIn standIn;
   if (!standIn.Running()) throw std::runtime_error("the stand-in web service did not start");
@@ -315,11 +213,11 @@ int main(int argc, char** argv) try {
                "initial_load_bench: the whole send of %d repairs (fetch, build, post, the "
                "stand-in's parse and store) took %.2f s; request body %.1f MB\n",
                rows, sent.seconds, static_cast<double>(n.built.requestBytes) / 1048576.0);
-  Figure(Format("initial load peak memory of the send, %d repairs", rows),
-         Format("%.2f x document (peak %.0f MB above idle %.0f MB; document %.1f MB)", multiple,
-                static_cast<double>(sent.peakKb - sent.idleKb) / 1024.0,
-                static_cast<double>(sent.idleKb) / 1024.0, documentBytes / 1048576.0),
-         "<= 4 x document", multiple <= kMemoryGoal);
+  PrintFigure(Format("initial load peak memory of the send, %d repairs", rows),
+              Format("%.2f x document (peak %.0f MB above idle %.0f MB; document %.1f MB)",
+                     multiple, static_cast<double>(sent.peakKb - sent.idleKb) / 1024.0,
+                     static_cast<double>(sent.idleKb) / 1024.0, documentBytes / 1048576.0),
+              "<= 4 x document", multiple <= kMemoryGoal);
   return 0;
 } catch (const std::exception& e) {
   std::cerr << "initial_load_bench: " << e.what() << "\n";

@@ -25,11 +25,6 @@ namespace {
 const std::string kSource = FESKO_SOURCE_DIR;
 const char kPython[] = "/usr/bin/python3";  // the stand-in needs Debian's spyne
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
 void AppendUtf8(std::string& out, unsigned code) {
   if (code < 0x80) {
     out += static_cast<char>(code);
@@ -178,85 +173,6 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user)
 }
 
 }  // namespace
-
-std::string Env(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : fallback;
-}
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run " + command);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command + "\n" + out);
-  return out;
-}
-
-std::string DbUser() {
-  return Env("FESKO_DB_USER", "fesko");
-}
-std::string DbPassword() {
-  return Env("FESKO_DB_PASSWORD", "fesko");
-}
-
-std::string CreateDatabase(const std::string& name, bool demo) {
-  // Other runs on the machine may bench at the same time.
-  std::string file = name + "-" + std::to_string(::getpid()) + ".fdb";
-  return "localhost:" +
-         Trimmed(Capture(kSource + "/scripts/create-db " + file + (demo ? " --demo" : "")));
-}
-
-void DeleteDatabase(const std::string& attachment) {
-  std::error_code ignored;
-  std::filesystem::remove(attachment.substr(attachment.find(':') + 1), ignored);
-}
-
-void RunIsql(const std::string& attachment, const std::string& sql) {
-  char name[] = "/tmp/fesko-bench-sql.XXXXXX";
-  int fd = ::mkstemp(name);
-  if (fd < 0) throw std::runtime_error("mkstemp");
-  ::close(fd);
-  std::ofstream(name, std::ios::binary) << sql << "\ncommit;\n";
-  try {
-    Capture("/usr/bin/isql-fb -q -bail -user " + DbUser() + " -password " + DbPassword() + " -i " +
-            name + " " + attachment + " 2>&1");
-  } catch (...) {
-    ::unlink(name);
-    throw;
-  }
-  ::unlink(name);
-}
-
-double Median(std::vector<double> values) {
-  return Percentile(std::move(values), 0.5);
-}
-
-double Percentile(std::vector<double> values, double p) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  auto rank = static_cast<std::size_t>(std::ceil(p * static_cast<double>(values.size())));
-  return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
-}
-
-double Seconds(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double>(d).count();
-}
-
-std::string Fixed(double value, int decimals) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-  return buffer;
-}
-
-void PrintFigure(const std::string& figure, const std::string& value, const std::string& goal,
-                 bool met) {
-  std::printf("%s | %s | %s | %s\n", figure.c_str(), value.c_str(), goal.c_str(),
-              met ? "met" : "MISSED");
-  std::fflush(stdout);
-}
 
 // ---- libcurl client ------------------------------------------------------------------------
 

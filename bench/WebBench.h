@@ -1,7 +1,6 @@
-// What the web benchmarks share: workshop databases made and filled through isql, the stand-in
-// web service started on a free loopback port and asked what it received, and a plain libcurl
-// client that posts prepared SOAP requests over one kept connection, the baseline they are
-// measured against.
+// What the web benchmarks share: the stand-in web service started on a free loopback port and
+// asked what it received, and a plain libcurl client that posts prepared SOAP requests over one
+// kept connection, the baseline they are measured against.
 #pragma once
 
 #include <curl/curl.h>
@@ -15,30 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/BenchSupport.h"
+
 namespace fesko::bench {
-
-std::string Env(const char* name, const char* fallback);
-// Runs a shell command and returns what it printed; throws when it fails.
-std::string Capture(const std::string& command);
-
-// A fresh workshop database (scripts/create-db) named after `name` and this process, as
-// "localhost:/path"; DeleteDatabase removes its file once nothing uses it any more.
-std::string CreateDatabase(const std::string& name, bool demo = false);
-void DeleteDatabase(const std::string& attachment);
-// Runs an SQL script through isql-fb from a file, as the test user; throws when isql fails.
-void RunIsql(const std::string& attachment, const std::string& sql);
-std::string DbUser();
-std::string DbPassword();
-
-double Median(std::vector<double> values);
-// The value below which the fraction `p` of the values lie (nearest rank).
-double Percentile(std::vector<double> values, double p);
-double Seconds(std::chrono::steady_clock::duration d);
-
-// One line of the benchmark report: "FIGURE | VALUE | GOAL | met" (or MISSED).
-void PrintFigure(const std::string& figure, const std::string& value, const std::string& goal,
-                 bool met);
-std::string Fixed(double value, int decimals);
 
 // One call as the stand-in recorded it.
 struct ReceivedCall {
