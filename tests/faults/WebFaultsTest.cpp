@@ -284,6 +284,28 @@ class WebFaultsGround : public ::testing::Test {
     EXPECT_EQ(box.flags, MB_OK | MB_ICONERROR);
   }
 
+  // F9 on a dialog whose send meets `fault`: the question is answered yes, the fault's box
+  // follows, the busy notice stays and `button` stays disabled. `saw` gets the fault's box.
+  void PressF9AndFail(QWidget& form, const Fault& fault, const QWidget& notice,
+                      const QWidget& button, std::string& saw) {
+    boxes_.SetNextAnswer(IDYES);
+    QTest::keyClick(&form, Qt::Key_F9);
+    auto shown = boxes_.Boxes();
+    ASSERT_EQ(shown.size(), 2u) << Seen(shown);
+    EXPECT_EQ(shown[1].caption, u"Dunmar");
+    ExpectWords(shown[1], fault);
+    EXPECT_TRUE(notice.isVisible());
+    EXPECT_FALSE(button.isEnabled());
+    saw = Seen({shown[1]});
+  }
+  // F9 once more, the question answered yes; the boxes it showed.
+  std::vector<ScriptedMessageBoxes::Box> PressF9Again(QWidget& form) {
+    boxes_.Clear();
+    boxes_.SetNextAnswer(IDYES);
+    QTest::keyClick(&form, Qt::Key_F9);
+    return boxes_.Boxes();
+  }
+
   // One line of the fault matrix on standard output.
   void Note(const Fault& fault, const std::string& saw, const std::string& recovery) {
     std::printf("MATRIX | %s | %s | %s | %s | %s\n", fault.name, PathName(path_), saw.c_str(),
@@ -452,21 +474,12 @@ void WebFaultsGround::Company(const Fault& fault, int n) {
   Show(form);
   Sql(TableChange(0, n));
   Inject(fault);
-  boxes_.SetNextAnswer(IDYES);
-  QTest::keyClick(&form, Qt::Key_F9);
-  auto shown = boxes_.Boxes();
-  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
-  EXPECT_EQ(shown[1].caption, u"Dunmar");
-  ExpectWords(shown[1], fault);
-  EXPECT_TRUE(form.cartel->isVisible());
-  EXPECT_FALSE(form.btninicial->isEnabled());
-  std::string saw = Seen({shown[1]});
+  std::string saw;
+  PressF9AndFail(form, fault, *form.cartel, *form.btninicial, saw);
+  if (HasFatalFailure()) return;
   Recover(fault);
   EXPECT_NE(Differences(), "") << "the failed load is not on the web service";
-  boxes_.Clear();
-  boxes_.SetNextAnswer(IDYES);
-  QTest::keyClick(&form, Qt::Key_F9);
-  EXPECT_EQ(Seen(boxes_.Boxes()),
+  EXPECT_EQ(Seen(PressF9Again(form)),
             "box \"Inicializar Empresa\": ¿Esta Seguro que Inicializar Datos de la Empresa?; "
             "box \"Envio Exitoso\": Se Enviaron con Exito los datos");
   EXPECT_FALSE(form.cartel->isVisible());
@@ -484,20 +497,11 @@ void WebFaultsGround::List(int mode, const Fault& fault, int n) {
   Show(form);
   Sql(mode == 3 ? ClientChanges(n) : mode == 4 ? RepairChanges(n) : TableChange(mode, n));
   Inject(fault);
-  boxes_.SetNextAnswer(IDYES);
-  QTest::keyClick(&form, Qt::Key_F9);
-  auto shown = boxes_.Boxes();
-  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
-  EXPECT_EQ(shown[1].caption, u"Dunmar");
-  ExpectWords(shown[1], fault);
-  EXPECT_TRUE(form.Cartel->isVisible());
-  EXPECT_FALSE(form.btnSalir->isEnabled());
-  std::string saw = Seen({shown[1]});
+  std::string saw;
+  PressF9AndFail(form, fault, *form.Cartel, *form.btnSalir, saw);
+  if (HasFatalFailure()) return;
   Recover(fault);
-  boxes_.Clear();
-  boxes_.SetNextAnswer(IDYES);
-  QTest::keyClick(&form, Qt::Key_F9);
-  shown = boxes_.Boxes();
+  auto shown = PressF9Again(form);
   ASSERT_EQ(shown.size(), 2u) << Seen(shown);
   EXPECT_EQ(shown[1].caption, u"Registración Exitosa");
   EXPECT_FALSE(form.Cartel->isVisible());
@@ -515,20 +519,11 @@ void WebFaultsGround::Everything(const Fault& fault, int n) {
   Sql(WorkshopChanges(n) + TableChange(0, n) + TableChange(1, n) + TableChange(2, n));
   // Company, budget states and currencies go out; the clients fail and the repairs never go.
   Inject(fault, "aupload_inicializar_clientes.aspx");
-  boxes_.SetNextAnswer(IDYES);
-  QTest::keyClick(&form, Qt::Key_F9);
-  auto shown = boxes_.Boxes();
-  ASSERT_EQ(shown.size(), 2u) << Seen(shown);
-  EXPECT_EQ(shown[1].caption, u"Dunmar");
-  ExpectWords(shown[1], fault);
-  EXPECT_TRUE(form.cartel->isVisible());
-  EXPECT_FALSE(form.btnIniciartodo->isEnabled());
-  std::string saw = Seen({shown[1]});
+  std::string saw;
+  PressF9AndFail(form, fault, *form.cartel, *form.btnIniciartodo, saw);
+  if (HasFatalFailure()) return;
   Recover(fault);
-  boxes_.Clear();
-  boxes_.SetNextAnswer(IDYES);
-  QTest::keyClick(&form, Qt::Key_F9);
-  shown = boxes_.Boxes();
+  auto shown = PressF9Again(form);
   ASSERT_EQ(shown.size(), 2u) << Seen(shown);
   EXPECT_EQ(shown[1].caption, u"Inicialización Exitosa");
   EXPECT_FALSE(form.cartel->isVisible());
