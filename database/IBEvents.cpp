@@ -67,9 +67,17 @@ void EventCallback(void* arg, ISC_USHORT length, const ISC_UCHAR* updated) {
   wake->signal.notify_all();
 }
 
-// Wake-ups of waits that could not be cancelled, kept for the rest of the run.
-std::mutex g_orphans_mutex;
-std::vector<std::unique_ptr<WakeUp>> g_orphans;
+// Wake-ups of waits that could not be cancelled, kept for the rest of the run. Never freed, not
+// even at exit: the client library's threads may still complete such a wait while the process
+// ends, after static objects are gone.
+struct Orphans {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<WakeUp>> wake_ups;
+};
+Orphans& TheOrphans() {
+  static Orphans* orphans = new Orphans;
+  return *orphans;
+}
 
 int FirebirdCodeOf(const std::exception& error) {
   if (auto* ib = dynamic_cast<const EIBError*>(&error)) return ib->FirebirdCode;
@@ -142,8 +150,9 @@ class TIBEvents::Thread {
 
   // A wait that was not cancelled may still complete: its callback must find live memory.
   void KeepWakeUpForLateCompletions() {
-    std::lock_guard lock(g_orphans_mutex);
-    g_orphans.push_back(std::move(wake_));
+    Orphans& orphans = TheOrphans();
+    std::lock_guard lock(orphans.mutex);
+    orphans.wake_ups.push_back(std::move(wake_));
     wake_ = std::make_unique<WakeUp>();
   }
 
