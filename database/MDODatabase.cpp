@@ -282,11 +282,6 @@ Attachment::Attachment(ErrorSide side) : side_(side) {
   RaiseMDOClientError(mdoLibraryNotFound);
 }
 
-void Attachment::RaiseServer() const {
-  if (side_ == ErrorSide::kEvents) RaiseIBInterBaseError();
-  RaiseMDOFirebirdError();
-}
-
 void Attachment::RaiseClient(int number) const {
   if (side_ == ErrorSide::kEvents) RaiseIBClientError(number);
   RaiseMDOClientError(number);
@@ -328,19 +323,27 @@ void Attachment::Attach() {
     params_changed_ = false;
   }
   ISC_STATUS* status = StatusVector();
-  if (FB_CALL(isc_attach_database)(status, static_cast<short>(database_name_.size()),
-                                   database_name_.c_str(), &handle_,
-                                   static_cast<short>(dpb_.size()), dpb_.data())) {
-    handle_ = 0;
-    RaiseServer();
-  }
-  // The database's own dialect caps the one requested.
+  ISC_STATUS failed = FB_CALL(isc_attach_database)(
+      status, static_cast<short>(database_name_.size()), database_name_.c_str(), &handle_,
+      static_cast<short>(dpb_.size()), dpb_.data());
+  if (failed) handle_ = 0;
+  CheckStatus(failed, side_);
+  // The database's own dialect caps the one requested. A connection that cannot tell its
+  // dialect is not kept: it would run every statement in a dialect nobody asked for.
   const char item = isc_info_db_sql_dialect;
   std::array<char, 512> reply{};
   int dialect = 1;
-  if (FB_CALL(isc_database_info)(status, &handle_, 1, &item, static_cast<short>(reply.size()),
-                                 reply.data()) == 0 &&
-      reply[0] == isc_info_db_sql_dialect) {
+  try {
+    CheckStatus(FB_CALL(isc_database_info)(status, &handle_, 1, &item,
+                                           static_cast<short>(reply.size()), reply.data()),
+                side_);
+  } catch (...) {
+    ISC_STATUS_ARRAY ignored{};
+    if (auto detach = Fb().isc_detach_database) detach(ignored, &handle_);
+    handle_ = 0;
+    throw;
+  }
+  if (reply[0] == isc_info_db_sql_dialect) {
     auto length = static_cast<short>(FB_CALL(isc_vax_integer)(reply.data() + 1, 2));
     dialect = static_cast<int>(FB_CALL(isc_vax_integer)(reply.data() + 3, length));
   }
@@ -351,11 +354,9 @@ void Attachment::Detach(bool force) {
   if (!Connected()) return;
   ISC_STATUS* status = StatusVector();
   auto detach = Fb().isc_detach_database;
-  if ((detach && detach(status, &handle_)) && !force) {
-    handle_ = 0;
-    RaiseServer();
-  }
+  ISC_STATUS failed = detach ? detach(status, &handle_) : 0;
   handle_ = 0;
+  if (!force) CheckStatus(failed, side_);
 }
 
 // ---- TMDODatabase --------------------------------------------------------------------------
@@ -437,11 +438,9 @@ void TMDOTransaction::StartTransaction() {
   }
   TransactionElement teb{database_->Handle(), static_cast<int>(tpb_.size()),
                          tpb_.empty() ? nullptr : tpb_.data()};
-  ISC_STATUS* status = StatusVector();
-  if (FB_CALL(isc_start_multiple)(status, &handle_, 1, &teb)) {
-    handle_ = 0;
-    RaiseMDOFirebirdError(status);
-  }
+  ISC_STATUS failed = FB_CALL(isc_start_multiple)(StatusVector(), &handle_, 1, &teb);
+  if (failed) handle_ = 0;
+  CheckStatus(failed);
 }
 
 void TMDOTransaction::EndTransaction(TTransactionAction action, bool force) {
@@ -472,7 +471,7 @@ void TMDOTransaction::EndTransaction(TTransactionAction action, bool force) {
     if (action == TACommit || action == TARollback) handle_ = 0;
     return;
   }
-  if (failed) RaiseMDOFirebirdError(status);
+  CheckStatus(failed);
 }
 
 void TMDOTransaction::ForceEnd() noexcept {

@@ -9,6 +9,7 @@
 
 #include "base/TextKinds.h"
 #include "database/FbClient.h"
+#include "database/MDOErrors.h"
 
 namespace fesko::db {
 
@@ -28,9 +29,6 @@ class ParamList {
   int IndexOfName(const AnsiString& name) const;
   std::vector<AnsiString> lines_;
 };
-
-// Which error family a builder raises: the query side's or the event side's.
-enum class ErrorSide { kQuery, kEvents };
 
 // The database parameter block for these lines (version byte first).
 std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines,
@@ -88,7 +86,6 @@ class Attachment {
 
  private:
   void CheckClosed();
-  [[noreturn]] void RaiseServer() const;
   [[noreturn]] void RaiseClient(int number) const;
 
   ErrorSide side_;

@@ -60,9 +60,6 @@ int32_t SqlCodeOf(const ISC_STATUS* status) {
   return sqlcode ? static_cast<int32_t>(sqlcode(status)) : 0;
 }
 
-constexpr int32_t kNoPrivilege = 335544352;         // isc_no_priv
-constexpr int32_t kUniqueKeyViolation = 335544665;  // isc_unique_key_violation
-
 }  // namespace
 
 WideString ComposeStatusMessage(const ISC_STATUS* status) {
@@ -116,9 +113,9 @@ void ShowDatabaseError(const EMDOError& error, const WideString& context,
   static constexpr std::u16string_view kDuplicateKey =
       u"El registro que intentas ingresar ya existe (Violación de Clave primaria)";
   WideString text;
-  if (error.FirebirdCode == kNoPrivilege) {
+  if (error.FirebirdCode == isc_no_priv) {
     text = kNoRights;
-  } else if (error.FirebirdCode == kUniqueKeyViolation) {
+  } else if (error.FirebirdCode == isc_unique_key_violation) {
     text = kDuplicateKey;
   } else {
     text = context + u"\r\n" + u"Mensaje: " + error.Message();

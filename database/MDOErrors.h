@@ -87,6 +87,9 @@ enum IBClientErrorCode : int {
   ibEventsRegistered = 118,
 };
 
+// Which error family a builder raises: the query side's or the event side's.
+enum class ErrorSide { kQuery, kEvents };
+
 // The message of a server error: every message of the status vector, one per line (CR LF),
 // with one final period removed.
 WideString ComposeStatusMessage(const ISC_STATUS* status);
@@ -107,6 +110,14 @@ Fn Require(Fn entry, const char* name) {
   return entry;
 }
 #define FB_CALL(name) ::fesko::db::Require(::fesko::db::Fb().name, #name)
+
+// The check after a client call: a failed call (a non-zero result) raises the server error
+// of the calling thread's status vector, the query side's or the event side's.
+inline void CheckStatus(ISC_STATUS result, ErrorSide side = ErrorSide::kQuery) {
+  if (result == 0) return;
+  if (side == ErrorSide::kEvents) RaiseIBInterBaseError();
+  RaiseMDOFirebirdError();
+}
 
 // The database error box: the two rights and duplicate-key cases in their own words, any
 // other error as the caller's context and the error's message. Error icon, OK button.

@@ -134,10 +134,9 @@ std::size_t LayOutRowBuffer(SqlDescriptor& descriptor, std::vector<std::uint64_t
 
 void StatementHandle::Allocate(isc_db_handle* database) {
   Drop();
-  if (FB_CALL(isc_dsql_alloc_statement2)(StatusVector(), database, &handle_)) {
-    handle_ = 0;
-    RaiseMDOFirebirdError();
-  }
+  ISC_STATUS failed = FB_CALL(isc_dsql_alloc_statement2)(StatusVector(), database, &handle_);
+  if (failed) handle_ = 0;
+  CheckStatus(failed);
 }
 
 void StatementHandle::CloseCursor() noexcept {
@@ -158,10 +157,8 @@ void StatementHandle::Drop() noexcept {
 int StatementType(StatementHandle& statement) {
   const char item = isc_info_sql_stmt_type;
   std::array<char, 16> reply{};
-  if (FB_CALL(isc_dsql_sql_info)(StatusVector(), statement.get(), 1, &item,
-                                 static_cast<short>(reply.size()), reply.data())) {
-    RaiseMDOFirebirdError();
-  }
+  CheckStatus(FB_CALL(isc_dsql_sql_info)(StatusVector(), statement.get(), 1, &item,
+                                         static_cast<short>(reply.size()), reply.data()));
   if (reply[0] != isc_info_sql_stmt_type) RaiseMDOClientError(mdoUnknownError);
   auto length = static_cast<short>(FB_CALL(isc_vax_integer)(reply.data() + 1, 2));
   return static_cast<int>(FB_CALL(isc_vax_integer)(reply.data() + 3, length));
