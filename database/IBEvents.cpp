@@ -86,7 +86,63 @@ int FirebirdCodeOf(const std::exception& error) {
 }
 
 constexpr std::u16string_view kUnknownError = u"Unknown exception";
-constexpr const char* kSilentAbort = "EAbort";
+
+// The event parameter block and the result block that one isc_event_block call allocates,
+// released together with isc_free.
+class EventBlocks {
+ public:
+  EventBlocks() = default;
+  ~EventBlocks() { Free(); }
+  EventBlocks(EventBlocks&& other) noexcept
+      : events_(std::exchange(other.events_, nullptr)),
+        results_(std::exchange(other.results_, nullptr)),
+        length_(std::exchange(other.length_, 0)) {}
+  EventBlocks& operator=(EventBlocks&& other) noexcept {
+    if (this != &other) {
+      Free();
+      events_ = std::exchange(other.events_, nullptr);
+      results_ = std::exchange(other.results_, nullptr);
+      length_ = std::exchange(other.length_, 0);
+    }
+    return *this;
+  }
+  EventBlocks(const EventBlocks&) = delete;
+  EventBlocks& operator=(const EventBlocks&) = delete;
+
+  // Both blocks for up to 15 names, in order; std::bad_alloc when the library cannot make them.
+  void Build(const std::vector<AnsiString>& names) {
+    Free();
+    const char* name[TIBEvents::kEventsPerBlock] = {};
+    for (size_t i = 0; i < names.size(); ++i) name[i] = names[i].c_str();
+    ISC_LONG length = FB_CALL(isc_event_block)(
+        &events_, &results_, static_cast<ISC_USHORT>(names.size()), name[0], name[1], name[2],
+        name[3], name[4], name[5], name[6], name[7], name[8], name[9], name[10], name[11], name[12],
+        name[13], name[14]);
+    if (length <= 0 || !events_ || !results_) {
+      Free();
+      throw std::bad_alloc();
+    }
+    length_ = static_cast<short>(length);
+  }
+
+  ISC_UCHAR* Events() const { return events_; }
+  ISC_UCHAR* Results() const { return results_; }
+  short Length() const { return length_; }
+
+  void Free() noexcept {
+    auto free = Fb().isc_free;
+    if (free && events_) free(reinterpret_cast<ISC_SCHAR*>(events_));
+    if (free && results_) free(reinterpret_cast<ISC_SCHAR*>(results_));
+    events_ = nullptr;
+    results_ = nullptr;
+    length_ = 0;
+  }
+
+ private:
+  ISC_UCHAR* events_ = nullptr;
+  ISC_UCHAR* results_ = nullptr;
+  short length_ = 0;
+};
 
 }  // namespace
 
@@ -102,10 +158,7 @@ class TIBEvents::Thread {
       thread_.join();
     }
     if (queued_on_) KeepWakeUpForLateCompletions();
-    try {
-      FreeBlocks();
-    } catch (...) {
-    }
+    blocks_.Free();
     // A completion that came after the thread's last look at the wake-up was delivered under
     // its lock; taking the lock once orders that delivery before the memory is freed.
     std::lock_guard lock(wake_->mutex);
@@ -132,16 +185,15 @@ class TIBEvents::Thread {
     std::exception_ptr error;
     if (queued_on_) {
       TIBDatabase* database = std::exchange(queued_on_, nullptr);
-      if (FB_CALL(isc_cancel_events)(StatusVector(), database->Handle(), &event_id_)) {
-        try {
-          RaiseIBInterBaseError();
-        } catch (...) {
-          error = std::current_exception();
-        }
+      try {
+        CheckStatus(FB_CALL(isc_cancel_events)(StatusVector(), database->Handle(), &event_id_),
+                    ErrorSide::kEvents);
+      } catch (...) {
+        error = std::current_exception();
         KeepWakeUpForLateCompletions();
       }
     }
-    FreeBlocks();
+    blocks_.Free();
     if (error) std::rethrow_exception(error);
   }
 
@@ -159,7 +211,7 @@ class TIBEvents::Thread {
   void Run() {
     int result = 0;
     try {
-      BuildBlocks();
+      blocks_.Build(names_);
       first_ = true;
       QueueEvents();
       for (;;) {
@@ -181,17 +233,6 @@ class TIBEvents::Thread {
     }
     finished_.store(true);
     NotifyUiThreadWaiters();
-  }
-
-  void BuildBlocks() {
-    const char* name[kEventsPerBlock] = {};
-    for (size_t i = 0; i < names_.size(); ++i) name[i] = names_[i].c_str();
-    ISC_LONG length = FB_CALL(isc_event_block)(
-        &event_block_, &result_block_, static_cast<ISC_USHORT>(names_.size()), name[0], name[1],
-        name[2], name[3], name[4], name[5], name[6], name[7], name[8], name[9], name[10], name[11],
-        name[12], name[13], name[14]);
-    if (length <= 0 || !event_block_ || !result_block_) throw std::bad_alloc();
-    length_ = static_cast<short>(length);
   }
 
   bool StopRequested() {
@@ -222,10 +263,10 @@ class TIBEvents::Thread {
         TIBDatabase* database = owner_.database_;
         if (!database) RaiseIBClientError(ibDatabaseNameMissing);
         ISC_LONG id = 0;
-        if (FB_CALL(isc_que_events)(StatusVector(), database->Handle(), &id, length_, event_block_,
-                                    &EventCallback, wake_.get())) {
-          RaiseIBInterBaseError();
-        }
+        CheckStatus(
+            FB_CALL(isc_que_events)(StatusVector(), database->Handle(), &id, blocks_.Length(),
+                                    blocks_.Events(), &EventCallback, wake_.get()),
+            ErrorSide::kEvents);
         event_id_ = id;
         queued_on_ = database;
       } catch (const std::exception& error) {
@@ -238,10 +279,10 @@ class TIBEvents::Thread {
     ISC_ULONG counts[kEventsPerBlock] = {};
     {
       std::lock_guard lock(wake_->mutex);
-      size_t n = std::min(wake_->updated.size(), static_cast<size_t>(length_));
-      std::memcpy(result_block_, wake_->updated.data(), n);
+      size_t n = std::min(wake_->updated.size(), static_cast<size_t>(blocks_.Length()));
+      std::memcpy(blocks_.Results(), wake_->updated.data(), n);
     }
-    FB_CALL(isc_event_counts)(counts, length_, event_block_, result_block_);
+    FB_CALL(isc_event_counts)(counts, blocks_.Length(), blocks_.Events(), blocks_.Results());
     // The first completion carries the counts at the moment the wait was queued: a baseline.
     if (std::exchange(first_, false)) return;
     bool cancel_alerts = false;
@@ -267,19 +308,10 @@ class TIBEvents::Thread {
     return reported;
   }
 
-  void FreeBlocks() {
-    if (event_block_) FB_CALL(isc_free)(reinterpret_cast<ISC_SCHAR*>(event_block_));
-    if (result_block_) FB_CALL(isc_free)(reinterpret_cast<ISC_SCHAR*>(result_block_));
-    event_block_ = nullptr;
-    result_block_ = nullptr;
-  }
-
   TIBEvents& owner_;
   const std::vector<AnsiString> names_;  // this block's names, as they were at registration
   std::unique_ptr<WakeUp> wake_ = std::make_unique<WakeUp>();
-  ISC_UCHAR* event_block_ = nullptr;
-  ISC_UCHAR* result_block_ = nullptr;
-  short length_ = 0;
+  EventBlocks blocks_;
   bool first_ = true;
   // Set on the UI thread when a wait is queued; the connection it was queued on.
   ISC_LONG event_id_ = 0;
@@ -406,7 +438,7 @@ bool TIBEvents::ReportError(const std::exception_ptr& error) {
     try {
       std::rethrow_exception(error);
     } catch (const std::exception& e) {
-      if (std::strcmp(ErrorClassName(e), kSilentAbort) != 0) ShowFatalError(e);
+      ShowFatalError(e);
     } catch (...) {
       ShowFatalError(Exception(WideString(kUnknownError)));
     }
