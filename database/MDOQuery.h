@@ -15,81 +15,14 @@
 #include "base/RowSource.h"
 #include "base/TextKinds.h"
 #include "database/MDODatabase.h"
+#include "database/MDOParams.h"
+#include "database/MDORowCache.h"
 #include "database/MDOSQL.h"
+#include "database/MDOValueText.h"
 
 namespace fesko::db {
 
 class TMDOQuery;
-
-// What a column becomes, from its described type and scale.
-enum class TFieldKind {
-  kString,
-  kSmallInt,
-  kInteger,
-  kLargeInt,
-  kScaled,  // exact, one to four decimals
-  kFloat,
-  kDate,
-  kTime,
-  kDateTime,
-  kTextBlob,
-  kBinaryBlob,
-};
-
-// The kind of value a parameter holds; kNone until one is set.
-enum class TParamType {
-  kNone,
-  kString,
-  kInteger,
-  kSmallInt,
-  kBoolean,
-  kFloat,
-  kCurrency,  // a fixed-point value with four decimals
-  kDate,
-  kTime,
-  kDateTime,
-  kInt64,
-  kBytes,
-  kBlob,
-};
-
-class TMDOParam {
- public:
-  explicit TMDOParam(AnsiString name) : name_(std::move(name)) {}
-
-  const AnsiString& Name() const { return name_; }
-  TParamType DataType() const { return type_; }
-  bool IsNull() const { return null_; }
-  // Back to NULL; the value type is kept.
-  void Clear() { null_ = true; }
-
-  void SetAsString(AnsiString value) { SetText(TParamType::kString, std::move(value)); }
-  void SetAsInteger(int32_t value) { SetNumber(TParamType::kInteger, value); }
-  void SetAsSmallInt(int16_t value) { SetNumber(TParamType::kSmallInt, value); }
-  void SetAsBoolean(bool value) { SetNumber(TParamType::kBoolean, value ? 1 : 0); }
-  void SetAsInt64(int64_t value) { SetNumber(TParamType::kInt64, value); }
-  // The value times 10000, as the runtime's currency type holds it.
-  void SetAsCurrency(int64_t ten_thousandths) { SetNumber(TParamType::kCurrency, ten_thousandths); }
-  void SetAsFloat(double value);
-  void SetAsDate(const CalendarDate& value);
-  void SetAsTime(const TimeOfDay& value);
-  void SetAsDateTime(const DateAndTime& value);
-  void SetAsBytes(std::string value) { SetText(TParamType::kBytes, std::move(value)); }
-  void SetAsBlob(std::string value) { SetText(TParamType::kBlob, std::move(value)); }
-
- private:
-  friend class TMDOQuery;
-  void SetText(TParamType type, std::string value);
-  void SetNumber(TParamType type, int64_t value);
-
-  AnsiString name_;
-  TParamType type_ = TParamType::kNone;
-  bool null_ = true;
-  std::string text_;
-  int64_t integer_ = 0;
-  double float_ = 0;
-  DateAndTime moment_;
-};
 
 // One column of an open query, read from the current row.
 class TMDOField {
@@ -173,32 +106,17 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   void First() override;
   void Next() override;
   bool Eof() override { return eof_; }
-  bool IsEmpty() const { return !open_ || row_count_ == 0; }
+  bool IsEmpty() const { return !open_ || rows_.Count() == 0; }
   int FieldCount() override { return static_cast<int>(fields_.size()); }
   TMDOField& Fields(int i);
   std::string_view FieldText(int index) override;
   // Fetches every remaining row; the current row stays.
   void FetchAll();
-  int RecordCount() const { return static_cast<int>(row_count_); }
+  int RecordCount() const { return static_cast<int>(rows_.Count()); }
 
  private:
   friend class TSQLLines;
   friend class TMDOField;
-
-  // One cached value. Texts point into the byte arena; blobs hold their identifier.
-  struct Cell {
-    union {
-      int64_t integer;
-      double real;
-      const char* bytes;
-      ISC_QUAD blob;
-      ISC_DATE date;
-      ISC_TIME time;
-      ISC_TIMESTAMP stamp;
-    };
-    uint32_t length;
-    uint32_t null;
-  };
 
   // TransactionClient, DatabaseClient
   void TransactionEnding() override;
@@ -216,14 +134,17 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   void DescribeOutput();
   void CreateFields();
   void Bind();
-  void BindValue(int position, const TMDOParam& param);
-  void Execute(bool select);
+  // Open and ExecSQL: runs the statement; on any error closes what it opened and ends the
+  // automatic transaction before the error goes on.
+  void Execute(bool open);
+  // Opens the result of a select, or of a procedure's one row of outputs.
+  void OpenResult(bool procedure);
   // Fetches one row into the cache; false at the end of the result.
   bool FetchRow();
   void StoreRow();
-  void AddOutputRow();
-  char* ArenaCopy(const char* data, std::size_t length);
   void CloseCursorAndRows() noexcept;
+  // After a failure: the result and the automatic transaction go, the failure is what counts.
+  void Abandon() noexcept;
   const Cell& CurrentCell(int field) const;
   std::string_view Render(const TMDOField& field);
   const std::string& BlobContent(const TMDOField& field);
@@ -242,10 +163,7 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   int statement_type_ = 0;
   SqlDescriptor input_{1};
   SqlDescriptor output_{1};
-  struct Described {
-    ISC_SHORT type, scale, subtype, length;
-  };
-  std::vector<Described> placeholders_;
+  std::vector<DescribedPlaceholder> placeholders_;
   std::vector<std::string> bind_buffers_;
   std::vector<ISC_SHORT> bind_nulls_;
   std::vector<std::uint64_t> row_buffer_;
@@ -257,11 +175,8 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   bool eof_ = true;
   bool end_reached_ = true;
   std::vector<TMDOField> fields_;
-  std::vector<std::unique_ptr<Cell[]>> chunks_;
-  std::vector<std::unique_ptr<char[]>> arena_;
-  std::size_t arena_used_ = 0;
-  std::size_t arena_size_ = 0;
-  std::size_t row_count_ = 0;
+  std::vector<CachedColumn> columns_;  // where each field's value stands in a fetched row
+  RowCache rows_;
   std::size_t current_ = 0;
   std::unordered_map<std::size_t, std::string> blobs_;
   std::string text_;  // the rendering buffer FieldText hands out
