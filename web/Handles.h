@@ -15,6 +15,7 @@ struct LibraryDeleter {
   void operator()(xmlDoc* doc) const noexcept { xmlFreeDoc(doc); }
   void operator()(xmlBuffer* buffer) const noexcept { xmlBufferFree(buffer); }
   void operator()(xmlChar* text) const noexcept { xmlFree(text); }
+  void operator()(xmlSaveCtxt* save) const noexcept { xmlSaveClose(save); }
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
   void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
   void operator()(CURLU* url) const noexcept { curl_url_cleanup(url); }

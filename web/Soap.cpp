@@ -279,10 +279,12 @@ std::string WriteEnvelope(std::int32_t Idcompra, std::optional<std::string_view>
   // libxml2 would write the declaration with an encoding attribute, or write non-ASCII as
   // character references; the bare declaration goes in front by hand instead.
   std::string request = kDeclaration;
-  xmlSaveCtxt* save = xmlSaveToIO(AppendToString, nullptr, &request, kEncoding, XML_SAVE_NO_DECL);
+  Owned<xmlSaveCtxt> save(
+      xmlSaveToIO(AppendToString, nullptr, &request, kEncoding, XML_SAVE_NO_DECL));
   if (!save) throw std::bad_alloc();
-  long written = xmlSaveDoc(save, doc.get());
-  if (xmlSaveClose(save) < 0 || written < 0) throw std::bad_alloc();
+  long written = xmlSaveDoc(save.get(), doc.get());
+  // Closing writes out what the context still holds; only then is the request whole.
+  if (xmlSaveClose(save.release()) < 0 || written < 0) throw std::bad_alloc();
   return request;
 }
 
