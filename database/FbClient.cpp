@@ -44,6 +44,10 @@ const FbClient& Fb() {
   return g_client;
 }
 
+FbClient& detail::Binding() {
+  return g_client;
+}
+
 void UnloadClientLibrary() {
   std::lock_guard lock(g_mutex);
   if (!g_handle) return;

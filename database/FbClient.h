@@ -6,6 +6,8 @@
 #include <ibase.h>
 
 #include <string>
+#include <type_traits>
+#include <utility>
 
 namespace fesko::db {
 
@@ -77,6 +79,34 @@ const FbClient& Fb();
 
 // Unloads the library; only for tests that exercise a missing library.
 void UnloadClientLibrary();
+
+namespace detail {
+FbClient& Binding();
+}
+
+// The fault seam: for the life of the object one entry point is the given stand-in, so a test
+// can make the client library fail where no real server would on cue. The library is loaded
+// first; the entry point it bound comes back when the object goes. Replace only entry points
+// that no other thread calls meanwhile.
+//   ReplaceEntryPoint failing(&FbClient::isc_get_segment, &FailingGetSegment);
+template <typename Fn>
+class ReplaceEntryPoint {
+ public:
+  ReplaceEntryPoint(Fn FbClient::*entry, std::type_identity_t<Fn> stand_in)
+      : entry_(entry), original_((TryLoadClientLibrary(), detail::Binding().*entry)) {
+    detail::Binding().*entry_ = stand_in;
+  }
+  ~ReplaceEntryPoint() { detail::Binding().*entry_ = original_; }
+  ReplaceEntryPoint(const ReplaceEntryPoint&) = delete;
+  ReplaceEntryPoint& operator=(const ReplaceEntryPoint&) = delete;
+
+  // The library's own entry point, for a stand-in that passes calls on.
+  Fn Original() const { return original_; }
+
+ private:
+  Fn FbClient::*entry_;
+  Fn original_;
+};
 
 // The calling thread's status vector: every client call fills it, errors are read from it.
 ISC_STATUS* StatusVector();

@@ -12,6 +12,7 @@
 #include "base/UiThread.h"
 #include "database/IBEvents.h"
 #include "database/MDOErrors.h"
+#include "database/MDOQuery.h"
 #include "tests/support/TestDatabase.h"
 
 using namespace fesko;
@@ -107,6 +108,35 @@ std::string* EventsTest::database_ = nullptr;
 
 std::string Name(int i) {
   return "evento_" + std::to_string(100 + i);
+}
+
+// Stand-ins for the fault seam: the call fails as the client library reports a failure, with
+// `code` in the status vector.
+template <ISC_STATUS code, typename... Args>
+ISC_STATUS Fail(ISC_STATUS* status, Args...) {
+  status[0] = isc_arg_gds;
+  status[1] = code;
+  status[2] = isc_arg_end;
+  return code;
+}
+template <ISC_STATUS code, typename... Args>
+auto FailingLike(ISC_STATUS (*)(ISC_STATUS*, Args...)) {
+  return &Fail<code, Args...>;
+}
+ISC_STATUS OutOfMemory(ISC_STATUS*, isc_blob_handle*, unsigned short*, unsigned short, ISC_SCHAR*) {
+  throw std::bad_alloc();
+}
+// Calls of blob closes and detaches, passed on to the library.
+int g_calls = 0;
+decltype(&::isc_close_blob) g_close_blob = nullptr;
+ISC_STATUS CountedCloseBlob(ISC_STATUS* status, isc_blob_handle* blob) {
+  ++g_calls;
+  return g_close_blob(status, blob);
+}
+decltype(&::isc_detach_database) g_detach = nullptr;
+ISC_STATUS CountedDetach(ISC_STATUS* status, isc_db_handle* database) {
+  ++g_calls;
+  return g_detach(status, database);
 }
 
 }  // namespace
@@ -432,4 +462,76 @@ TEST_F(EventsTest, AFailedCancelIsRaisedOnceEveryThreadIsGone) {
   }
   EXPECT_EQ(events.ThreadCount(), 0);
   events.UnRegisterEvents();  // nothing left to cancel
+}
+
+// Failures of the client library itself reach the caller as the server error, and the step
+// that failed lets go of what it had open: its blob, its event blocks, its attachment. (Under
+// AddressSanitizer this also shows that nothing leaks.)
+TEST_F(EventsTest, ClientLibraryFailuresReachTheCallerAndLeaveNothingOpen) {
+  Execute("create table memos (m blob sub_type text)");
+  Execute("insert into memos values ('" + std::string(20000, 'm') + "')");
+  TMDOQuery query("Consulta");
+  query.SetDatabase(&poster_);
+  query.SetTransaction(&transaction_);
+  query.SQL().Add("select m from memos");
+  query.Open();
+  {
+    ReplaceEntryPoint closes(&FbClient::isc_close_blob, &CountedCloseBlob);
+    g_close_blob = closes.Original();
+    g_calls = 0;
+    {
+      ReplaceEntryPoint segments(&FbClient::isc_get_segment,
+                                 FailingLike<isc_bad_segstr_handle>(Fb().isc_get_segment));
+      try {
+        query.FieldText(0);
+        ADD_FAILURE() << "a failed segment read gave a text";
+      } catch (const EMDOFirebirdError& e) {
+        EXPECT_EQ(e.FirebirdCode, isc_bad_segstr_handle) << e.what();
+      }
+    }
+    EXPECT_EQ(g_calls, 1) << "the blob of the failed read stayed open";
+    {
+      ReplaceEntryPoint segments(&FbClient::isc_get_segment, &OutOfMemory);
+      EXPECT_THROW(query.FieldText(0), std::bad_alloc);
+    }
+    EXPECT_EQ(g_calls, 2) << "the blob of the read that ran out of memory stayed open";
+  }
+  EXPECT_EQ(query.FieldText(0), std::string(20000, 'm'));
+  query.Close();
+
+  TIBEvents events(&events_db_);
+  events.Events.Add("sin_cancelar");
+  uint64_t before = UiThreadRequestsRun();
+  events.RegisterEvents();
+  WaitUntilListening(before, 1);
+  {
+    ReplaceEntryPoint cancels(&FbClient::isc_cancel_events,
+                              FailingLike<isc_lost_db_connection>(Fb().isc_cancel_events));
+    try {
+      events.UnRegisterEvents();
+      ADD_FAILURE() << "a failed cancel went unsaid";
+    } catch (const EIBInterBaseError& e) {
+      EXPECT_EQ(e.FirebirdCode, isc_lost_db_connection) << e.what();
+    }
+  }
+  EXPECT_EQ(events.ThreadCount(), 0);
+
+  TIBDatabase other;
+  {
+    ReplaceEntryPoint detaches(&FbClient::isc_detach_database, &CountedDetach);
+    g_detach = detaches.Original();
+    g_calls = 0;
+    ReplaceEntryPoint info(&FbClient::isc_database_info,
+                           FailingLike<isc_bad_db_handle>(Fb().isc_database_info));
+    try {
+      Attach(other);
+      ADD_FAILURE() << "a connection that could not tell its dialect was kept";
+    } catch (const EIBInterBaseError& e) {
+      EXPECT_EQ(e.FirebirdCode, isc_bad_db_handle) << e.what();
+    }
+    EXPECT_FALSE(other.Connected());
+    EXPECT_EQ(g_calls, 1) << "the attachment was not let go";
+  }
+  Attach(other);
+  EXPECT_EQ(other.DBSQLDialect(), 3);
 }
