@@ -146,6 +146,7 @@ class DemoRun : public ::testing::Test {
         Capture(test::SourceDir() + "/scripts/create-db " + tag + ".fdb --demo-large", &status));
     ASSERT_EQ(status, 0) << "create-db failed";
     r.attachment = "localhost:" + path;
+    test::DropWhenDone(r.attachment);
     data_ = std::make_unique<db::TDataModule1>();
     data_->service.SetDatabaseName(r.attachment);
     data_->service.SetParam("user_name", test::DbUser());

@@ -89,9 +89,7 @@ class ProcessFaults : public ::testing::Test {
   void TearDown() override {
     dunmar_.reset();
     if (!HasFailure()) fs::remove_all(folder_);
-    if (!attachment_.empty() && attachment_.starts_with("localhost:")) {
-      Shell("rm -f '" + PathOf(attachment_) + "'");
-    }
+    if (!attachment_.empty()) DropDatabase(attachment_);
   }
 
   // A workshop on the shared server (or the one given), its web settings pointing at the

@@ -1,12 +1,21 @@
 #include "tests/support/TestDatabase.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
+#include <vector>
+
+extern char** environ;
 
 namespace fesko::test {
 namespace {
@@ -30,6 +39,83 @@ std::string Capture(const std::string& command, int* status) {
   *status = ::pclose(pipe);
   return output;
 }
+
+std::string Quoted(const std::string& text) {
+  return "'" + text + "'";
+}
+
+// The databases this process made. Those still here at a normal exit are dropped then; if the
+// process ends otherwise (a crash, a kill, a time-out), a watcher started with the first one
+// drops them once this process's end of their socket closes (scripts/drop-db --at-eof).
+class Databases {
+ public:
+  static Databases& Instance() {
+    static Databases databases;
+    return databases;
+  }
+  ~Databases() {
+    for (const std::string& attachment : std::vector<std::string>(attachments_)) {
+      Drop(attachment);
+    }
+    if (socket_ >= 0) ::close(socket_);
+  }
+
+  void Watch(const std::string& attachment) {
+    std::lock_guard lock(mutex_);
+    if (socket_ < 0) StartWatcher();
+    attachments_.push_back(attachment);
+    Tell("+" + attachment);
+  }
+
+  void Drop(const std::string& attachment) {
+    Shell(SourceDir() + "/scripts/drop-db " + Quoted(attachment));
+    std::lock_guard lock(mutex_);
+    auto found = std::find(attachments_.begin(), attachments_.end(), attachment);
+    if (found == attachments_.end()) return;
+    attachments_.erase(found);
+    Tell("-" + attachment);
+  }
+
+ private:
+  Databases() = default;
+
+  // setsid --fork leaves the watcher in a session of its own with no parent but init, so
+  // whatever ends this process and its children (ctest's time-out) does not end it too.
+  void StartWatcher() {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, ends[1], 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    std::string script = SourceDir() + "/scripts/drop-db";
+    char* argv[] = {const_cast<char*>("/usr/bin/setsid"), const_cast<char*>("--fork"),
+                    const_cast<char*>("/bin/bash"),       script.data(),
+                    const_cast<char*>("--at-eof"),        nullptr};
+    pid_t pid = 0;
+    int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    if (failed != 0) {
+      ::close(ends[0]);
+      return;
+    }
+    ::waitpid(pid, nullptr, 0);  // setsid itself returns at once
+    socket_ = ends[0];
+  }
+
+  void Tell(const std::string& text) {
+    if (socket_ < 0) return;
+    std::string line = text + "\n";
+    ::send(socket_, line.data(), line.size(), MSG_NOSIGNAL);
+  }
+
+  std::mutex mutex_;
+  int socket_ = -1;
+  std::vector<std::string> attachments_;
+};
 
 }  // namespace
 
@@ -60,7 +146,17 @@ std::string CreateDatabase(const std::string& name, bool demo) {
       Capture(SourceDir() + "/scripts/create-db " + file + (demo ? " --demo" : ""), &status);
   EXPECT_EQ(status, 0) << "create-db failed: " << out;
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return "localhost:" + out;
+  std::string attachment = "localhost:" + out;
+  if (status == 0) Databases::Instance().Watch(attachment);
+  return attachment;
+}
+
+void DropWhenDone(const std::string& attachment) {
+  Databases::Instance().Watch(attachment);
+}
+
+void DropDatabase(const std::string& attachment) {
+  Databases::Instance().Drop(attachment);
 }
 
 std::string PathOf(const std::string& attachment) {

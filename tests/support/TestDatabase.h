@@ -13,8 +13,14 @@ std::string NoRightsUser();
 std::string NoRightsPassword();
 
 // Creates a fresh database from workshop/schema.sql (and workshop/demo.sql when asked) and
-// returns its attachment string, "localhost:/path". The name is made unique per process.
+// returns its attachment string, "localhost:/path". The name is made unique per process. The
+// database is dropped when the process ends, however it ends.
 std::string CreateDatabase(const std::string& name, bool demo = false);
+
+// Has a database that something else made (a script under test) dropped like those above.
+void DropWhenDone(const std::string& attachment);
+// Drops a database now (scripts/drop-db); one of those above is then no longer watched.
+void DropDatabase(const std::string& attachment);
 
 // The path part of an attachment string.
 std::string PathOf(const std::string& attachment);
