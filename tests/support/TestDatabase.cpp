@@ -140,15 +140,16 @@ int Shell(const std::string& command) {
 }
 
 std::string CreateDatabase(const std::string& name, bool demo) {
-  std::string file = "test-" + name + "-" + std::to_string(::getpid()) + ".fdb";
+  // Watched before it exists: a test ended while the script runs leaves nothing either.
+  std::string path = Env("FESKO_DB_DIR", "/var/lib/firebird/3.0/data/fesko") + "/test-" + name +
+                     "-" + std::to_string(::getpid()) + ".fdb";
+  Databases::Instance().Watch("localhost:" + path);
   int status = 0;
-  std::string out =
-      Capture(SourceDir() + "/scripts/create-db " + file + (demo ? " --demo" : ""), &status);
+  std::string out = Capture(
+      SourceDir() + "/scripts/create-db " + Quoted(path) + (demo ? " --demo" : ""), &status);
   EXPECT_EQ(status, 0) << "create-db failed: " << out;
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  std::string attachment = "localhost:" + out;
-  if (status == 0) Databases::Instance().Watch(attachment);
-  return attachment;
+  return "localhost:" + out;
 }
 
 void DropWhenDone(const std::string& attachment) {
