@@ -6,9 +6,8 @@
 #include <array>
 #include <map>
 #include <optional>
-#include <string>
-#include <vector>
 
+#include "agent/SyncMarkers.h"
 #include "base/FormatSettings.h"
 #include "base/TextKinds.h"
 #include "database/Datamodule.h"
@@ -28,17 +27,6 @@ class SyncHost {
   ~SyncHost() = default;
 };
 
-// One code/state pair of the download reply, trimmed, as the web service sent it.
-struct BudgetStateChange {
-  WideString code;
-  WideString state;
-};
-
-// The pairs of a download reply, in order. Empty when the reply is empty, carries an error
-// text, or holds no "<Orden>". The scan stops at the first pair whose tags are missing or out
-// of order, so a malformed reply can never keep it going.
-std::vector<BudgetStateChange> ScanDownloadReply(WideString reply);
-
 class TSyncAgent {
  public:
   TSyncAgent(db::TDataModule1& data, SyncHost& host) : data_(data), host_(host) {}
@@ -49,12 +37,14 @@ class TSyncAgent {
   // Seeds the markers on the first run, then uploads what changed since them and moves them.
   void CatchUp();
 
-  // The live uploads, one per database event.
-  void NewClients();
-  void ChangedClients();
-  void NewRepairs();
-  void ChangedRepairs();
-  void ChangedBudgets();
+  // The live pass of one kind: every row its marker has not covered goes out and the marker
+  // follows. Each database event runs the pass of its kind.
+  void LivePass(ChangeKind kind);
+  void NewClients() { LivePass(ChangeKind::NewClients); }
+  void ChangedClients() { LivePass(ChangeKind::ChangedClients); }
+  void NewRepairs() { LivePass(ChangeKind::NewRepairs); }
+  void ChangedRepairs() { LivePass(ChangeKind::ChangedRepairs); }
+  void ChangedBudgets() { LivePass(ChangeKind::ChangedBudgets); }
 
   // One tick of the poll timer, and the show handler's refresh of the account and interval.
   void Poll();
@@ -63,15 +53,12 @@ class TSyncAgent {
   const WideString& BaseUrl() const { return base_url_; }
 
  private:
-  struct Upload {
-    int code;
-    WideString document;
-  };
   // For each code of one changed kind, a digest of its documents in the order they went out.
   using Digests = std::map<int, std::size_t>;
 
-  void SendNewRows(bool clients);
-  void SendChangedRows(int kind);
+  void SendNewRows(ChangeKind kind);
+  void SendChangedRows(ChangeKind kind);
+  void Send(ChangeKind kind, const WideString& document);
   int AccountNumber();
   void SetPollMinutes(int minutes);
   DateAndTime WindowStart(const DateAndTime& marker) const;
@@ -79,9 +66,10 @@ class TSyncAgent {
   db::TDataModule1& data_;
   SyncHost& host_;
   WideString base_url_;
-  // What each changed kind (clients, repairs, budgets) last sent for the codes still inside
-  // the late-commit window, and the moment the markers were first seeded, if this run did it.
-  std::array<Digests, 3> sent_;
+  // What each changed kind last sent for the codes still inside the late-commit window (by
+  // kind; those of new rows stay empty), and the moment the markers were first seeded, if this
+  // run did it.
+  std::array<Digests, kChangeKinds.size()> sent_;
   std::optional<DateAndTime> seeded_;
 };
 

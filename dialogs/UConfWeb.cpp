@@ -2,7 +2,7 @@
 
 #include <QStyle>
 
-#include "database/MDOErrors.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
 
 namespace fesko::dlg {
@@ -41,18 +41,12 @@ TFrmConfWeb::TFrmConfWeb(db::TDataModule1& data, QWidget* owner)
 }
 
 void TFrmConfWeb::FormShow() {
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
+  db::RunUnitOfWork(data_, {kDatabaseError, kQueryErrorCaption}, [&] {
     db::ReadWebSettings(data_.Consulta);
     // One edit after the other: a failure between them leaves the first one filled.
     txtWeb->setText(FromAnsi(data_.Consulta.FieldText(0)));
     txttiempo->setText(FromAnsi(data_.Consulta.FieldText(1)));
-    data_.transaccion.Commit();
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    db::ShowDatabaseError(error, WideString(kDatabaseError), WideString(kQueryErrorCaption));
-  }
+  });
 }
 
 void TFrmConfWeb::btnguardarClick() {
@@ -61,19 +55,13 @@ void TFrmConfWeb::btnguardarClick() {
     return;
   }
   if (!Ask(kQuestion, kSaveCaption)) return;
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
+  bool saved = db::RunUnitOfWork(data_, {kDatabaseError, kQueryErrorCaption}, [&] {
     // The edits keep the texts as typed; only what is stored is normalised.
     AnsiString tiempo = TrimUpper(ToAnsi(txttiempo->text()));
     AnsiString web = TrimUpper(ToAnsi(txtWeb->text()));
     db::SaveWebSettings(data_.Consulta, web, tiempo);
-    data_.transaccion.Commit();
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    db::ShowDatabaseError(error, WideString(kDatabaseError), WideString(kQueryErrorCaption));
-    return;
-  }
+  });
+  if (!saved) return;
   Inform(kSaved, kSavedCaption);
   ExitAction();
 }

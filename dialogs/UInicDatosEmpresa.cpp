@@ -3,7 +3,7 @@
 #include <QStyle>
 
 #include "base/ConfigFile.h"
-#include "database/MDOErrors.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
 #include "dialogs/InitialLoad.h"
 #include "web/RecordDocument.h"
@@ -100,37 +100,30 @@ void TFrmIniDatosEmpresa::FormShow() {
   FreeConfigFile(ini);
   setWindowTitle(ToQString(kCaption));
   LbTitulo->setText(ToQString(kDesignCaption));
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
+  db::RunUnitOfWork(data_, {kShowError, kQueryErrorCaption}, [&] {
     db::ReadCompany(data_.Consulta);
     FillCompanyEdits(Edits(), data_.Consulta);
-    data_.transaccion.Commit();
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    ShowDatabaseError(error, WideString(kShowError), WideString(kQueryErrorCaption));
-  }
+  });
 }
 
 void TFrmIniDatosEmpresa::btniniciarempresaClick() {
   if (!Ask(kQuestion, kCaption)) return;
   SetBusy(cartel, {btninicial, btnSalir}, true);
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
-    AnsiString account = db::ReadAccountNumber(data_.ConsultaVs);
-    db::ReadCompany(data_.Consulta);
-    data_.transaccion.Commit();
-    // Read again outside the unit: the query starts its own transaction, left for the next
-    // unit of work to end.
-    db::ReadCompany(data_.Consulta);
-    WideString document = CompanyDocument(data_.Consulta);
-    Upload(web::Service::upload_inicializar_empresa, base_url_, account, document);
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    ShowDatabaseError(error, WideString(kSendError), WideString(kQueryErrorCaption));
-    return;
-  }
+  AnsiString account;
+  bool sent = db::RunUnitOfWork(
+      data_, {kSendError, kQueryErrorCaption},
+      [&] {
+        account = db::ReadAccountNumber(data_.ConsultaVs);
+        db::ReadCompany(data_.Consulta);
+      },
+      [&] {
+        // Read again outside the unit: the query starts its own transaction, left for the next
+        // unit of work to end.
+        db::ReadCompany(data_.Consulta);
+        WideString document = CompanyDocument(data_.Consulta);
+        Upload(web::Service::upload_inicializar_empresa, base_url_, account, document);
+      });
+  if (!sent) return;
   Inform(kSent, kSentCaption);
   SetBusy(cartel, {btninicial, btnSalir}, false);
 }

@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "database/MDOErrors.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
 #include "dialogs/InitialLoad.h"
 
@@ -174,40 +174,31 @@ void TFrmInicEstados::FormShow() {
   }
   if (mode.bothScrollBars) Grillaestados->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   TitulosGrilla(Grillaestados, mode.columns);
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
+  db::RunUnitOfWork(data_, {kListShowError, kListShowErrorCaption}, [&] {
     mode.statement(data_.Consulta);
     LimpiarGrilla(Grillaestados);
     LlenarGrilla(Grillaestados, data_.Consulta);
     btninicialiar->setFocus();
-    data_.transaccion.Commit();
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    ShowDatabaseError(error, WideString(kListShowError), WideString(kListShowErrorCaption));
-  }
+  });
 }
 
 void TFrmInicEstados::btninicialiarClick() {
   const ListMode& mode = ListModeOf(modo_);
   WideString question = WideString(kQuestionStart) + nombre_ + WideString(kQuestionEnd);
   if (!Ask(question, kQuestionCaption)) return;
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
-    AnsiString account = db::ReadAccountNumber(data_.ConsultaVs);
-    data_.transaccion.Commit();
-    // The rows sent are those of this moment, not the grid's; the query runs in a transaction
-    // of its own, left for the next unit of work to end.
-    mode.statement(data_.Consulta);
-    SetBusy(Cartel, {btnSalir, btninicialiar}, true);
-    WideString document = ListDocument(mode, data_.Consulta);
-    Upload(mode.service, base_url_, account, document);
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    ShowDatabaseError(error, WideString(kListSendError), WideString(kQueryErrorCaption));
-    return;
-  }
+  AnsiString account;
+  bool sent = db::RunUnitOfWork(
+      data_, {kListSendError, kQueryErrorCaption},
+      [&] { account = db::ReadAccountNumber(data_.ConsultaVs); },
+      [&] {
+        // The rows sent are those of this moment, not the grid's; the query runs in a
+        // transaction of its own, left for the next unit of work to end.
+        mode.statement(data_.Consulta);
+        SetBusy(Cartel, {btnSalir, btninicialiar}, true);
+        WideString document = ListDocument(mode, data_.Consulta);
+        Upload(mode.service, base_url_, account, document);
+      });
+  if (!sent) return;
   Inform(mode.success, kRegisteredCaption);
   SetBusy(Cartel, {btnSalir, btninicialiar}, false);
 }

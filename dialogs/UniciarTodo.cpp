@@ -2,7 +2,7 @@
 
 #include <QStyle>
 
-#include "database/MDOErrors.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
 #include "dialogs/InitialLoad.h"
 #include "dialogs/UInicDatosEmpresa.h"
@@ -99,9 +99,7 @@ std::array<TFrmIniciarTodo::List, 4> TFrmIniciarTodo::Lists() {
 void TFrmIniciarTodo::FormShow() {
   for (const List& list : Lists()) TitulosGrilla(list.grid, ListModeOf(list.mode).columns);
   Grillareparaciones->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
+  bool shown = db::RunUnitOfWork(data_, {kListShowError, kListShowErrorCaption}, [&] {
     db::ReadCompany(data_.consultaempresa);
     FillCompanyEdits(
         {txtempresa, txtdireccion, txtlocalidad, txtdepartamento, txtcp, txtcorreoe, txtpagweb},
@@ -111,19 +109,13 @@ void TFrmIniciarTodo::FormShow() {
       LimpiarGrilla(list.grid);
       LlenarGrilla(list.grid, list.query);
     }
-    data_.transaccion.Commit();
-    btnIniciartodo->setFocus();
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    ShowDatabaseError(error, WideString(kListShowError), WideString(kListShowErrorCaption));
-  }
+  });
+  if (shown) btnIniciartodo->setFocus();
 }
 
 void TFrmIniciarTodo::btnIniciartodoClick() {
   if (!Ask(kQuestion, kQuestionCaption)) return;
-  try {
-    db::RollbackIfActive(data_);
-    data_.transaccion.StartTransaction();
+  bool sent = db::RunUnitOfWork(data_, {kListSendError, kQueryErrorCaption}, [&] {
     SetBusy(cartel, {btnsalir, btnIniciartodo}, true);
     AnsiString account = db::ReadAccountNumber(data_.consultaestado);
     db::ReadCompany(data_.consultaempresa);
@@ -135,12 +127,8 @@ void TFrmIniciarTodo::btnIniciartodoClick() {
       const ListMode& mode = ListModeOf(list.mode);
       Upload(mode.service, base_url_, account, ListDocument(mode, list.query));
     }
-    data_.transaccion.Commit();
-  } catch (const db::EMDOError& error) {
-    data_.transaccion.Rollback();
-    ShowDatabaseError(error, WideString(kListSendError), WideString(kQueryErrorCaption));
-    return;
-  }
+  });
+  if (!sent) return;
   SetBusy(cartel, {btnsalir, btnIniciartodo}, false);
   Inform(kDone, kDoneCaption);
 }

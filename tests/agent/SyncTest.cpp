@@ -119,37 +119,6 @@ const std::u16string kSending = u"Fesko 15318 - Enviando Datos";
 
 }  // namespace
 
-TEST(DownloadReply, PairsAreReadInOrderAndTrimmed) {
-  auto changes = ScanDownloadReply(
-      u"x<Orden> 12 </Orden>junk<Estado>\t2\r\n</Estado><Orden>13</Orden><Estado>1</Estado>y");
-  ASSERT_EQ(changes.size(), 2u);
-  EXPECT_EQ(changes[0].code, u"12");
-  EXPECT_EQ(changes[0].state, u"2");
-  EXPECT_EQ(changes[1].code, u"13");
-  EXPECT_EQ(changes[1].state, u"1");
-}
-
-TEST(DownloadReply, ErrorsEmptyRepliesAndRepliesWithoutOrdersGiveNothing) {
-  EXPECT_TRUE(ScanDownloadReply(u"").empty());
-  EXPECT_TRUE(ScanDownloadReply(u"<Estado>1</Estado>").empty());
-  EXPECT_TRUE(
-      ScanDownloadReply(u"<Error>licencia vencida</Error><Orden>1</Orden><Estado>2</Estado>")
-          .empty());
-  // An empty error element is no error.
-  EXPECT_EQ(ScanDownloadReply(u"<Error> </Error><Orden>1</Orden><Estado>2</Estado>").size(), 1u);
-}
-
-TEST(DownloadReply, MalformedRepliesEndTheScanInsteadOfSpinning) {
-  // No "</Estado>" after the order, tags in the wrong order, a closing tag first.
-  EXPECT_TRUE(ScanDownloadReply(u"<Orden>1</Orden><Estado>2").empty());
-  EXPECT_TRUE(ScanDownloadReply(u"<Estado>2</Estado><Orden>1</Orden>").empty());
-  EXPECT_TRUE(ScanDownloadReply(u"</Orden><Orden>1<Estado>2</Estado>").empty());
-  // Pairs before the malformed one are kept.
-  auto changes = ScanDownloadReply(u"<Orden>1</Orden><Estado>2</Estado><Orden>3</Orden>");
-  ASSERT_EQ(changes.size(), 1u);
-  EXPECT_EQ(changes[0].code, u"1");
-}
-
 TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
   Sql("insert into clientes (codigo, nombres) values (7, 'Ana');"
       "insert into reparaciones (codigo, cliente) values (30, 7);");
@@ -172,6 +141,17 @@ TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
   agent_->CatchUp();
   EXPECT_TRUE(Received().empty());
   EXPECT_TRUE(host_.balloons.empty());
+
+  // Each kind's marker reads back from its own place as it was written.
+  SyncMarkers markers = TMarkerFile().Read();
+  EXPECT_EQ(markers.Code(ChangeKind::NewClients), 7);
+  EXPECT_EQ(markers.Code(ChangeKind::NewRepairs), 30);
+  markers.Moment(ChangeKind::ChangedRepairs) = {{2024, 2, 29}, {0, 0, 1}};
+  TMarkerFile().Write(markers);
+  SyncMarkers again = TMarkerFile().Read();
+  EXPECT_EQ(again.repair_moment.Date, (CalendarDate{2024, 2, 29}));
+  EXPECT_EQ(again.repair_moment.Time, (TimeOfDay{0, 0, 1}));
+  EXPECT_EQ(again.budget_moment.Date, markers.budget_moment.Date);
 }
 
 TEST_F(SyncTest, TheCatchUpSendsEveryRowChangedSinceTheMarkersOneCallEach) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Errors.h"
+#include "base/Moments.h"
 
 using namespace fesko;
 
@@ -124,4 +125,15 @@ TEST(FormatSettings, IntegersAreDecimalWithBlanksAroundThem) {
   for (const char* bad : {"12abc", "2147483648", "1 2", "+-3", "1.0"}) {
     EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
   }
+}
+
+TEST(Moments, TheLookBackCrossesMidnightMonthEndsAndYearsAndOrdersMoments) {
+  DateAndTime back = SecondsBefore({{2024, 3, 1}, {0, 5, 0}}, 600);
+  EXPECT_EQ(back.Date, (CalendarDate{2024, 2, 29}));
+  EXPECT_EQ(back.Time, (TimeOfDay{23, 55, 0}));
+  EXPECT_EQ(SecondsBefore({{2025, 1, 1}, {0, 0, 0}}, 1).Date, (CalendarDate{2024, 12, 31}));
+  EXPECT_EQ(SecondsBefore({{2025, 1, 1}, {12, 0, 0}}, 600).Time, (TimeOfDay{11, 50, 0}));
+  EXPECT_TRUE(Earlier(back, {{2024, 3, 1}, {0, 0, 0}}));
+  EXPECT_FALSE(Earlier({{2024, 3, 1}, {0, 0, 0}}, back));
+  EXPECT_FALSE(Earlier(back, back));
 }

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "agent/SyncAgent.h"
+#include "web/DownloadReply.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ bool Trimmed(std::u16string_view text) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fesko::WideString reply =
       fesko::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(data), size));
-  auto changes = fesko::ScanDownloadReply(reply);
+  auto changes = fesko::web::ScanDownloadReply(reply);
   // Each pair removes its four tags from the reply, so there can be no more pairs than that.
   constexpr std::size_t kShortestPair = 7 + 8 + 8 + 9;
   if (changes.size() > reply.size() / kShortestPair) __builtin_trap();

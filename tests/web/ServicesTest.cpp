@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "base/Errors.h"
+#include "web/DownloadReply.h"
 #include "web/Services.h"
 #include "web/WebErrors.h"
 
@@ -68,4 +69,35 @@ TEST(ServiceCatalogue, EachServiceOnlyOffersItsOwnSignature) {
   EXPECT_THROW(download.Execute(1, u"<Cliente/>"), std::logic_error);
   auto upload = OpenServicePort(Service::upload_nuevo_cliente, u"http://127.0.0.1:9/");
   EXPECT_THROW(upload.Execute(1), std::logic_error);
+}
+
+TEST(DownloadReply, PairsAreReadInOrderAndTrimmed) {
+  auto changes = ScanDownloadReply(
+      u"x<Orden> 12 </Orden>junk<Estado>\t2\r\n</Estado><Orden>13</Orden><Estado>1</Estado>y");
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].code, u"12");
+  EXPECT_EQ(changes[0].state, u"2");
+  EXPECT_EQ(changes[1].code, u"13");
+  EXPECT_EQ(changes[1].state, u"1");
+}
+
+TEST(DownloadReply, ErrorsEmptyRepliesAndRepliesWithoutOrdersGiveNothing) {
+  EXPECT_TRUE(ScanDownloadReply(u"").empty());
+  EXPECT_TRUE(ScanDownloadReply(u"<Estado>1</Estado>").empty());
+  EXPECT_TRUE(
+      ScanDownloadReply(u"<Error>licencia vencida</Error><Orden>1</Orden><Estado>2</Estado>")
+          .empty());
+  // An empty error element is no error.
+  EXPECT_EQ(ScanDownloadReply(u"<Error> </Error><Orden>1</Orden><Estado>2</Estado>").size(), 1u);
+}
+
+TEST(DownloadReply, MalformedRepliesEndTheScanInsteadOfSpinning) {
+  // No "</Estado>" after the order, tags in the wrong order, a closing tag first.
+  EXPECT_TRUE(ScanDownloadReply(u"<Orden>1</Orden><Estado>2").empty());
+  EXPECT_TRUE(ScanDownloadReply(u"<Estado>2</Estado><Orden>1</Orden>").empty());
+  EXPECT_TRUE(ScanDownloadReply(u"</Orden><Orden>1<Estado>2</Estado>").empty());
+  // Pairs before the malformed one are kept.
+  auto changes = ScanDownloadReply(u"<Orden>1</Orden><Estado>2</Estado><Orden>3</Orden>");
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(changes[0].code, u"1");
 }
