@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "base/ConfigFile.h"
+#include "base/TextHelpers.h"
 #include "database/MDOErrors.h"
 #include "database/WorkshopQueries.h"
 #include "web/RecordDocument.h"
@@ -141,15 +142,6 @@ struct ConfigUse {
   std::unique_ptr<TIniFile> file;
 };
 
-// Lower-cases the letters A to Z only; accented letters stay as they are.
-WideString LowerAscii(const AnsiString& text) {
-  WideString out = AnsiToWide(text);
-  for (char16_t& c : out) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
-  return out;
-}
-
 // The columns of a result row that go into a document, in tag order.
 using Columns = std::span<const int>;
 constexpr std::array<int, 4> kClientColumns = {0, 1, 2, 3};
@@ -203,10 +195,7 @@ const ChangeKind kChangedBudgetKind{Service::upload_editar_reparacion, web::kRep
 
 // Blanks and control characters off both ends.
 WideString TrimControls(std::u16string_view text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && text[begin] <= u' ') ++begin;
-  while (end > begin && text[end - 1] <= u' ') --end;
-  return WideString(text.substr(begin, end - begin));
+  return WideString(Trim(text));
 }
 
 // 1-based position of the first occurrence, 0 when absent.
@@ -271,7 +260,7 @@ void TSyncAgent::ReadSettings() {
     RollbackIfActive(data_);
     data_.transaccion.StartTransaction();
     host_.SetAccountText(db::ReadAccountNumber(data_.Consulta));
-    base_url_ = LowerAscii(db::ReadBaseUrl(data_.Consulta));
+    base_url_ = AnsiToWide(LowerAscii(db::ReadBaseUrl(data_.Consulta)));
     SetPollMinutes(db::ReadPollMinutes(data_.Consulta, host_.AccountText()));
     data_.transaccion.Commit();
   } catch (const db::EMDOError& error) {

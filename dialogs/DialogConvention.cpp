@@ -9,6 +9,7 @@
 
 #include "base/ApplicationErrors.h"
 #include "base/MessageBox.h"
+#include "base/TextHelpers.h"
 
 namespace fesko::dlg {
 
@@ -30,24 +31,6 @@ constexpr int kTitleHeight = 24;
 
 QFont DialogFont() {
   return QFont(QStringLiteral("MS Sans Serif"), 8);
-}
-
-// Windows-1252 upper case: ASCII letters, the accented letters of Latin-1 (not the division
-// sign), and the three pairs the code page keeps among its extra characters, plus ÿ -> Ÿ.
-char UpperAnsi(char c) {
-  auto u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);
-  switch (u) {
-    case 0x9A:  // š
-    case 0x9C:  // œ
-    case 0x9E:  // ž
-      return static_cast<char>(u - 0x10);
-    case 0xFF:  // ÿ
-      return static_cast<char>(0x9F);
-    default:
-      return c;
-  }
 }
 
 }  // namespace
@@ -78,10 +61,7 @@ void EnterAsTab(char16_t& key, QWidget& form) {
 }
 
 AnsiString TrimUpper(std::string_view text) {
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  AnsiString out(text);
+  AnsiString out(Trim(text));
   for (char& c : out) c = UpperAnsi(c);
   return out;
 }

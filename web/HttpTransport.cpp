@@ -8,6 +8,7 @@
 
 #include "base/Errors.h"
 #include "web/Handles.h"
+#include "base/TextHelpers.h"
 #include "web/WebErrors.h"
 
 namespace fesko::web {
@@ -39,22 +40,6 @@ constexpr std::string_view kHttpsScheme = "https";
 
 std::atomic<long long> connectTimeoutMs{TransportTimeouts{}.connect.count()};
 std::atomic<long long> stallTimeoutS{TransportTimeouts{}.stall.count()};
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view blanks = " \t\r\n";
-  auto first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 // What the header and body callbacks collect. The status line starts a new reply, so an
 // interim "100 Continue" leaves nothing behind.
@@ -128,11 +113,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
       auto afterVersion = line.find(' ');
       auto afterCode =
           afterVersion == std::string_view::npos ? afterVersion : line.find(' ', afterVersion + 1);
-      if (afterCode != std::string_view::npos) reply.reason = Trim(line.substr(afterCode + 1));
+      if (afterCode != std::string_view::npos)
+        reply.reason = Trim(line.substr(afterCode + 1), kWhiteSpace);
     } else if (auto colon = line.find(':');
                colon != std::string_view::npos &&
                EqualsIgnoreCase(line.substr(0, colon), kContentTypeName)) {
-      reply.contentType = Trim(line.substr(colon + 1));
+      reply.contentType = Trim(line.substr(colon + 1), kWhiteSpace);
     }
   } catch (...) {
     reply.error = std::current_exception();
@@ -242,10 +228,7 @@ void SetOptions(CURL* curl, const std::string& url, Upload& upload, const curl_s
 std::string_view TransportMessage(CURLcode code, const char* errorBuffer) {
   std::string_view message = errorBuffer;
   if (message.empty()) message = curl_easy_strerror(code);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.remove_suffix(1);
-  }
-  return message;
+  return TrimRight(message, "\r\n");
 }
 
 }  // namespace
