@@ -19,13 +19,11 @@ using dlg::ToQString;
 // and destroys it when it closes. An error in creating it goes to the standard error box.
 template <typename Dialog, typename Create, typename Setup>
 void OpenDialog(Create create, Setup setup) {
-  try {
+  RunHandler([&] {
     std::unique_ptr<Dialog> dialog = create();
     setup(*dialog);
     dialog->ShowModal();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
+  });
 }
 
 QAction* AddEntry(QMenu& menu, QAction* before, const char* name, std::u16string_view caption,

@@ -13,5 +13,16 @@ void ShowException(const std::exception& error);
 // "Application Error" with the error's class and message; also written to standard error, so a
 // run without a desktop says why it stopped.
 void ShowFatalError(const std::exception& error);
+// Runs a handler of a window or dialog: an error that escapes it goes to the standard error box
+// and the program runs on, with the window as the handler left it.
+template <typename Fn>
+void RunHandler(Fn&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
 
 }  // namespace fesko

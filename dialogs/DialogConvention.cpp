@@ -161,14 +161,6 @@ void TOperatorDialog::Warn(std::u16string_view text, std::u16string_view caption
   MessageBox(WideString(text), WideString(caption), MB_OK | MB_ICONWARNING, this);
 }
 
-void TOperatorDialog::RunHandler(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
-}
-
 void TOperatorDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (shown_ || event->spontaneous()) return;

@@ -72,10 +72,6 @@ class TOperatorDialog : public QDialog {
   void Inform(std::u16string_view text, std::u16string_view caption);
   void Warn(std::u16string_view text, std::u16string_view caption);
 
-  // Runs a handler: an error that escapes it goes to the application's standard error box and
-  // the dialog stays as the handler left it.
-  void RunHandler(const std::function<void()>& handler);
-
   // Key preview: the dialog sees every key before its controls.
   bool FormKeyPress(QWidget* target, QKeyEvent& key);
   bool FormKeyUp(QKeyEvent& key);
