@@ -5,6 +5,7 @@
 #include "database/MDOErrors.h"
 #include "database/WorkshopQueries.h"
 #include "dialogs/InitialLoad.h"
+#include "dialogs/RecordGrid.h"
 #include "dialogs/UInicDatosEmpresa.h"
 #include "dialogs/UInicEstados.h"
 
