@@ -21,7 +21,6 @@ namespace {
 using db::TMDOQuery;
 using web::Service;
 
-constexpr char kConfigName[] = "config.ini";
 // Times are always written so; reading also takes what the long time format once wrote.
 constexpr std::string_view kMarkerTimeFormat = "hh:mm:ss";
 
@@ -137,7 +136,7 @@ DateAndTime SecondsBefore(const DateAndTime& moment, long seconds) {
 
 // Opens config.ini for one use and frees it whatever happens.
 struct ConfigUse {
-  ConfigUse() : file(OpenConfigFile(kConfigName)) {}
+  ConfigUse() : file(OpenConfigFile(kConfigFileName)) {}
   ~ConfigUse() { FreeConfigFile(file); }
   std::unique_ptr<TIniFile> file;
 };
@@ -265,7 +264,8 @@ void TSyncAgent::ReadSettings() {
     data_.transaccion.Commit();
   } catch (const db::EMDOError& error) {
     data_.transaccion.Rollback();
-    db::ShowDatabaseError(error, u"error en la busqueda de licencia", u"error de consulta");
+    db::ShowDatabaseError(error, u"error en la busqueda de licencia",
+                          WideString(db::kQueryErrorCaption));
   }
 }
 
@@ -358,7 +358,8 @@ void TSyncAgent::CatchUp() {
     data_.transaccion.Commit();
   } catch (const db::EMDOError& error) {
     data_.transaccion.Rollback();
-    db::ShowDatabaseError(error, u"erroe en la busqueda de clientes", u"error de consulta");
+    db::ShowDatabaseError(error, u"erroe en la busqueda de clientes",
+                          WideString(db::kQueryErrorCaption));
     return;
   }
 
@@ -371,7 +372,7 @@ void TSyncAgent::CatchUp() {
 
 namespace {
 
-constexpr std::u16string_view kLiveErrorCaption = u"Error de consulta";
+constexpr std::u16string_view kLiveErrorCaption = db::kQueryErrorCaptionCapitalised;
 constexpr std::u16string_view kRepairsSearchError = u"error en la Busqueda de Reparaciones";
 constexpr std::u16string_view kRepairEditedText =
     u"Se Enviaron exitosamente los Datos de la Reparación Editada";
@@ -538,13 +539,13 @@ void TSyncAgent::ReadPollSettings() {
   } catch (const db::EMDOError& error) {
     data_.transaccion.Rollback();
     db::ShowDatabaseError(error, u"error en la busqueda del tiempo de actualizacion",
-                          u"error de consulta");
+                          WideString(db::kQueryErrorCaption));
   }
 }
 
 void TSyncAgent::Poll() {
   static constexpr std::u16string_view kUpdateError = u"error en la actualizacion de presupuestos";
-  static constexpr std::u16string_view kUpdateCaption = u"error de consulta";
+  static constexpr std::u16string_view kUpdateCaption = db::kQueryErrorCaption;
   WideString reply;
   try {
     reply = web::OpenServicePort(Service::download, base_url_).Execute(AccountNumber());

@@ -18,8 +18,6 @@ const std::u16string_view kMissingInputCaption = u"Faltan Datos";
 const std::u16string_view kSaveCaption = u"Guardar Datos";
 const std::u16string_view kSaveButtonCaption = u"Guardar Datos [F9]";
 const std::u16string_view kRegisteredCaption = u"Registración Exitosa";
-const std::u16string_view kQueryErrorCaption = u"error de consulta";
-const char kConfigFile[] = "config.ini";
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/TextKinds.h"
+#include "database/MDOErrors.h"
 
 class QLabel;
 class QLineEdit;
@@ -38,8 +39,7 @@ extern const std::u16string_view kMissingInputCaption;
 extern const std::u16string_view kSaveCaption;
 extern const std::u16string_view kSaveButtonCaption;
 extern const std::u16string_view kRegisteredCaption;
-extern const std::u16string_view kQueryErrorCaption;
-extern const char kConfigFile[];
+using db::kQueryErrorCaption;
 
 class TOperatorDialog : public QDialog {
  public:

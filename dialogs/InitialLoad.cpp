@@ -8,7 +8,7 @@
 namespace fesko::dlg {
 
 const std::u16string_view kListShowError = u"Error en la busqueda de estados";
-const std::u16string_view kListShowErrorCaption = u"Error de consulta";
+const std::u16string_view kListShowErrorCaption = db::kQueryErrorCaptionCapitalised;
 const std::u16string_view kListSendError = u"error en la busqueda de estados";
 
 namespace {

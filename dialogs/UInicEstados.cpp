@@ -13,8 +13,6 @@ namespace fesko::dlg {
 namespace {
 
 constexpr std::u16string_view kDesignCaption = u"Inicializar Estados";
-constexpr std::u16string_view kCurrenciesCaption = u"Inicializar Monedas";
-constexpr std::u16string_view kClientsCaption = u"Inicializar Clientes";
 constexpr std::u16string_view kQuestionStart = u"¿Esta Seguro que Desea Inicalizar datos de ";
 constexpr std::u16string_view kQuestionEnd = u"?";
 constexpr std::u16string_view kQuestionCaption = u"Inicializar Datos";
@@ -49,7 +47,7 @@ const std::array<ListMode, 5> kListModes = {{
     {db::ListRepairs, kRepairColumns, web::kRepairsList, web::kNewRepairTags,
      web::Service::upload_inicializar_reparaciones,
      u"Se Registraron Con Exito los Datos de Reparaciones", true,
-     ListCaptions{u"Inicializar Reparaciones", u"Inicializar Reparacion", u"Reparaciones",
+     ListCaptions{kRepairsCaption, u"Inicializar Reparacion", u"Reparaciones",
                   u"Inicializar Reparaciones [F9]"}},
     {db::ListStates, kCodeNameColumns, web::kStatesList, web::kCodeNameTags,
      web::Service::upload_inicializar_estados_reparaciones,

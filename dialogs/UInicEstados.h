@@ -37,6 +37,11 @@ struct ListMode {
   std::optional<ListCaptions> captions;
 };
 
+// The window captions of modes 2 to 4, which the tray menu's entries share.
+inline constexpr std::u16string_view kCurrenciesCaption = u"Inicializar Monedas";
+inline constexpr std::u16string_view kClientsCaption = u"Inicializar Clientes";
+inline constexpr std::u16string_view kRepairsCaption = u"Inicializar Reparaciones";
+
 // The design caption of the list's group, kept by modes 1 and 5.
 extern const std::u16string_view kStatesListGroup;
 

@@ -6,9 +6,10 @@
 #include <new>
 #include <string_view>
 
+#include "base/ApplicationErrors.h"
 #include "base/Errors.h"
-#include "web/Handles.h"
 #include "base/TextHelpers.h"
+#include "web/Handles.h"
 #include "web/WebErrors.h"
 
 namespace fesko::web {
@@ -19,7 +20,6 @@ constexpr char16_t kTransportFailed[] = u"%s - URL:%s - SOAPAction:%s";
 constexpr char16_t kBadStatus[] = u"%s (%d) - '%s'";
 constexpr char16_t kBadContentType[] =
     u"Received content of invalid Content-Type setting: %s - SOAP expects \"text/xml\"";
-constexpr char kUserAgent[] = "Dunmar";
 constexpr char kContentType[] = "Content-Type: text/xml";
 // libcurl would otherwise add "Expect: 100-continue" to large posts and wait for an answer
 // some servers never give.
@@ -204,7 +204,7 @@ void SetOptions(CURL* curl, const std::string& url, Upload& upload, const curl_s
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);  // keeps reason phrases
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, kApplicationTitle);
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   // Read in pieces and announced with its length, never chunked.
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(upload.body.Size()));
