@@ -18,6 +18,9 @@
 
 namespace {
 
+constexpr char kPlatformVariable[] = "QT_QPA_PLATFORM";
+constexpr char kUserNameParam[] = "user_name";
+
 int g_signal_pipe[2] = {-1, -1};
 
 // SIGTERM and SIGINT (Ctrl-C in a terminal) close the main window, so the program ends the
@@ -49,8 +52,8 @@ void ChoosePlatform() {
     const char* value = std::getenv(name);
     return value && *value;
   };
-  if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!set(kPlatformVariable) && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+    ::setenv(kPlatformVariable, fesko::kOffscreenPlatform, 1);
     std::fputs(
         "Dunmar: no desktop (neither DISPLAY nor WAYLAND_DISPLAY is set); running offscreen\n",
         stderr);
@@ -58,22 +61,23 @@ void ChoosePlatform() {
 }
 
 void Connect(fesko::db::TDataModule1& data) {
+  using fesko::kConnectionSection;
   using fesko::ReadConfigString;
-  auto ini = fesko::OpenConfigFile("config.ini");
-  std::string ipserver = ReadConfigString(ini.get(), "conexion", "ipserver");
-  std::string usuario = ReadConfigString(ini.get(), "conexion", "usuario");
-  std::string clave = ReadConfigString(ini.get(), "conexion", "clave");
-  std::string rutabd = ReadConfigString(ini.get(), "conexion", "rutabd");
+  auto ini = fesko::OpenConfigFile(fesko::kConfigFileName);
+  std::string ipserver = ReadConfigString(ini.get(), kConnectionSection, fesko::kServerKey);
+  std::string usuario = ReadConfigString(ini.get(), kConnectionSection, fesko::kUserKey);
+  std::string clave = ReadConfigString(ini.get(), kConnectionSection, fesko::kPasswordKey);
+  std::string rutabd = ReadConfigString(ini.get(), kConnectionSection, fesko::kDatabasePathKey);
   fesko::FreeConfigFile(ini);
   std::string database_name = ipserver + ":" + rutabd;
 
   data.service.SetDatabaseName(database_name);
-  data.service.SetParam("user_name", usuario);
+  data.service.SetParam(kUserNameParam, usuario);
   data.service.SetParam("Password", clave);
   data.service.Open();
 
   data.Service1.SetDatabaseName(database_name);
-  data.Service1.SetParam("user_name", usuario);
+  data.Service1.SetParam(kUserNameParam, usuario);
   data.Service1.SetParam("password", clave);
   data.Service1.Open();
 }
@@ -83,7 +87,7 @@ void Connect(fesko::db::TDataModule1& data) {
 int main(int argc, char** argv) {
   ChoosePlatform();
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Dunmar"));
+  QApplication::setApplicationName(QString::fromLatin1(fesko::kApplicationTitle));
   // A tray agent: closing a box while the main window is hidden must not end the program.
   QApplication::setQuitOnLastWindowClosed(false);
   fesko::InstallQtMessageBoxes();

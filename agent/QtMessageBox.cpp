@@ -48,7 +48,7 @@ int ShowQtBox(const WideString& text, const WideString& caption, int flags, Mess
 }  // namespace
 
 bool RunningOffscreen() {
-  return QGuiApplication::platformName() == QStringLiteral("offscreen");
+  return QGuiApplication::platformName() == QLatin1String(kOffscreenPlatform);
 }
 
 void InstallQtMessageBoxes() {

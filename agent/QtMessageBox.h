@@ -4,6 +4,9 @@
 
 namespace fesko {
 
+// Qt's platform without a screen, which the program chooses where there is no desktop.
+inline constexpr char kOffscreenPlatform[] = "offscreen";
+
 // True when the program runs on Qt's offscreen platform.
 bool RunningOffscreen();
 

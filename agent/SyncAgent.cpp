@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "base/Moments.h"
+#include "base/TextHelpers.h"
+#include "database/MDOErrors.h"
 #include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
 #include "web/DownloadReply.h"
@@ -29,15 +31,6 @@ constexpr std::u16string_view kSendingTitle = u"Fesko 15318 - Enviando Datos";
 // found only there when its documents differ from what they last sent for its code.
 constexpr long kLateCommitWindowSeconds = 10 * 60;
 
-// Lower-cases the letters A to Z only; accented letters stay as they are.
-WideString LowerAscii(const AnsiString& text) {
-  WideString out = AnsiToWide(text);
-  for (char16_t& c : out) {
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  }
-  return out;
-}
-
 // The columns of a result row that go into a document, in tag order.
 using Columns = std::span<const int>;
 constexpr std::array<int, 4> kClientColumns = {0, 1, 2, 3};
@@ -45,7 +38,7 @@ constexpr std::array<int, 14> kRepairColumns = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10
 constexpr std::array<int, 7> kRepairStateColumns = {0, 8, 9, 10, 11, 12, 13};
 constexpr std::array<int, 6> kBudgetStateColumns = {0, 8, 9, 10, 11, 12};
 
-constexpr std::u16string_view kLiveErrorCaption = u"Error de consulta";
+constexpr std::u16string_view kLiveErrorCaption = db::kQueryErrorCaptionCapitalised;
 constexpr std::u16string_view kRepairsSearchError = u"error en la Busqueda de Reparaciones";
 constexpr std::u16string_view kRepairEditedText =
     u"Se Enviaron exitosamente los Datos de la Reparación Editada";
@@ -156,9 +149,9 @@ void TSyncAgent::Send(ChangeKind kind, const WideString& document) {
 }
 
 void TSyncAgent::ReadSettings() {
-  db::RunUnitOfWork(data_, {u"error en la busqueda de licencia", u"error de consulta"}, [&] {
+  db::RunUnitOfWork(data_, {u"error en la busqueda de licencia", db::kQueryErrorCaption}, [&] {
     host_.SetAccountText(db::ReadAccountNumber(data_.Consulta));
-    base_url_ = LowerAscii(db::ReadBaseUrl(data_.Consulta));
+    base_url_ = AnsiToWide(LowerAscii(db::ReadBaseUrl(data_.Consulta)));
     SetPollMinutes(db::ReadPollMinutes(data_.Consulta, host_.AccountText()));
   });
 }
@@ -194,7 +187,7 @@ void TSyncAgent::CatchUp() {
   DateAndTime moment;
   int new_client_code = 0, new_repair_code = 0;
   bool done =
-      db::RunUnitOfWork(data_, {u"erroe en la busqueda de clientes", u"error de consulta"}, [&] {
+      db::RunUnitOfWork(data_, {u"erroe en la busqueda de clientes", db::kQueryErrorCaption}, [&] {
         // The server's moment before anything is selected: every change stamped after it is
         // left for the next pass or the live uploads, none is skipped.
         moment = db::ReadServerMoment(data_.consultaestado);
@@ -303,7 +296,7 @@ void TSyncAgent::SendChangedRows(ChangeKind kind) {
 
 void TSyncAgent::ReadPollSettings() {
   db::RunUnitOfWork(
-      data_, {u"error en la busqueda del tiempo de actualizacion", u"error de consulta"}, [&] {
+      data_, {u"error en la busqueda del tiempo de actualizacion", db::kQueryErrorCaption}, [&] {
         host_.SetAccountText(db::ReadAccountNumber(data_.Consulta));
         SetPollMinutes(db::ReadPollMinutes(data_.Consulta, host_.AccountText()));
       });
@@ -311,7 +304,7 @@ void TSyncAgent::ReadPollSettings() {
 
 void TSyncAgent::Poll() {
   static constexpr std::u16string_view kUpdateError = u"error en la actualizacion de presupuestos";
-  static constexpr std::u16string_view kUpdateCaption = u"error de consulta";
+  static constexpr std::u16string_view kUpdateCaption = db::kQueryErrorCaption;
   WideString reply;
   try {
     reply = web::OpenServicePort(Service::download, base_url_).Execute(AccountNumber());

@@ -7,7 +7,6 @@
 namespace fesko {
 namespace {
 
-constexpr char kConfigName[] = "config.ini";
 // Times are always written so; reading also takes what the long time format once wrote.
 constexpr std::string_view kMarkerTimeFormat = "hh:mm:ss";
 
@@ -73,7 +72,7 @@ SyncMarkers SyncMarkers::All(int client_code, int repair_code, const DateAndTime
   return {client_code, moment, repair_code, moment, moment};
 }
 
-TMarkerFile::TMarkerFile() : file_(OpenConfigFile(kConfigName)) {}
+TMarkerFile::TMarkerFile() : file_(OpenConfigFile(kConfigFileName)) {}
 
 TMarkerFile::~TMarkerFile() {
   FreeConfigFile(file_);

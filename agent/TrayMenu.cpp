@@ -19,13 +19,11 @@ using dlg::ToQString;
 // and destroys it when it closes. An error in creating it goes to the standard error box.
 template <typename Dialog, typename Create, typename Setup>
 void OpenDialog(Create create, Setup setup) {
-  try {
+  RunHandler([&] {
     std::unique_ptr<Dialog> dialog = create();
     setup(*dialog);
     dialog->ShowModal();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
+  });
 }
 
 QAction* AddEntry(QMenu& menu, QAction* before, const char* name, std::u16string_view caption,
@@ -47,7 +45,7 @@ void FillTrayMenu(QMenu& PopupMenu1, db::TDataModule1& data, std::function<WideS
     OpenDialog<dlg::TFrmConfBD>([] { return std::make_unique<dlg::TFrmConfBD>(); },
                                 [](dlg::TFrmConfBD&) {});
   });
-  AddEntry(PopupMenu1, salir, "ConfiguracinWeb1", u"Configuración Web", [module] {
+  AddEntry(PopupMenu1, salir, "ConfiguracinWeb1", dlg::kConfWebCaption, [module] {
     OpenDialog<dlg::TFrmConfWeb>([module] { return std::make_unique<dlg::TFrmConfWeb>(*module); },
                                  [](dlg::TFrmConfWeb&) {});
   });
@@ -57,7 +55,7 @@ void FillTrayMenu(QMenu& PopupMenu1, db::TDataModule1& data, std::function<WideS
   submenu->menuAction()->setObjectName(submenu->objectName());
   PopupMenu1.insertMenu(salir, submenu);
 
-  AddEntry(*submenu, nullptr, "InicializarDatosdelaEmpresa1", u"Inicializar Datos de la Empresa",
+  AddEntry(*submenu, nullptr, "InicializarDatosdelaEmpresa1", dlg::kCompanyDesignCaption,
            [module, baseUrl] {
              OpenDialog<dlg::TFrmIniDatosEmpresa>(
                  [&] { return std::make_unique<dlg::TFrmIniDatosEmpresa>(*module, baseUrl()); },
@@ -74,9 +72,9 @@ void FillTrayMenu(QMenu& PopupMenu1, db::TDataModule1& data, std::function<WideS
   static constexpr ListEntry kListEntries[] = {
       {"InicializarEstadodelasReparaciones1", u"Inicializar Estado ", 5,
        u"Estados de Reparaciones"},
-      {"InicializarMonedas1", u"Inicializar Monedas", 2, u"Monedas"},
-      {"InicializarClientes1", u"Inicializar Clientes", 3, u"Clientes"},
-      {"InicializarReparaciones1", u"Inicializar Reparaciones", 4, u"Reparaciones"},
+      {"InicializarMonedas1", dlg::kCurrenciesCaption, 2, u"Monedas"},
+      {"InicializarClientes1", dlg::kClientsCaption, 3, u"Clientes"},
+      {"InicializarReparaciones1", dlg::kRepairsCaption, 4, u"Reparaciones"},
       {"InicialiarEstadosReparaciones1", u"Inicialiar Estados de Reparaciones", 1, u"Estados"},
   };
   for (const ListEntry& entry : kListEntries) {
@@ -91,7 +89,7 @@ void FillTrayMenu(QMenu& PopupMenu1, db::TDataModule1& data, std::function<WideS
   }
   // Present but never shown: the operator cannot reach this dialog from the menu.
   QAction* todo =
-      AddEntry(*submenu, nullptr, "InicializarTodo1", u"Inicializar Todo", [module, baseUrl] {
+      AddEntry(*submenu, nullptr, "InicializarTodo1", dlg::kIniciarTodoCaption, [module, baseUrl] {
         OpenDialog<dlg::TFrmIniciarTodo>(
             [&] { return std::make_unique<dlg::TFrmIniciarTodo>(*module, baseUrl()); },
             [](dlg::TFrmIniciarTodo&) {});

@@ -9,6 +9,7 @@
 
 #include "agent/QtUiThread.h"
 #include "agent/TrayMenu.h"
+#include "base/ApplicationErrors.h"
 
 namespace fesko {
 namespace {

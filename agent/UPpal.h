@@ -69,20 +69,4 @@ class TFrmPpal : public QWidget, private SyncHost {
   TSyncAgent sync_;
 };
 
-// Runs a handler of a window: an error that escapes it goes to the application's standard
-// error box and the program runs on.
-template <typename Fn>
-void RunHandler(Fn&& handler);
-
 }  // namespace fesko
-
-#include "base/ApplicationErrors.h"
-
-template <typename Fn>
-void fesko::RunHandler(Fn&& handler) {
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
-}

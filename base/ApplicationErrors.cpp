@@ -7,18 +7,17 @@
 
 namespace fesko {
 namespace {
-constexpr std::u16string_view kApplicationTitle = u"Dunmar";
 constexpr std::u16string_view kFatalCaption = u"Application Error";
 }  // namespace
 
 void ShowException(const std::exception& error) {
-  MessageBox(ErrorMessage(error), WideString(kApplicationTitle), MB_OK | MB_ICONERROR);
+  MessageBox(ErrorMessage(error), AnsiToWide(kApplicationTitle), MB_OK | MB_ICONERROR);
 }
 
 void ShowFatalError(const std::exception& error) {
   WideString text = u"Exception " + AnsiToWide(ErrorClassName(error)) + u" in module " +
-                    WideString(kApplicationTitle) + u".\r\n" + ErrorMessage(error);
-  std::string line = std::string("Dunmar: ") + ErrorClassName(error) + ": " +
+                    AnsiToWide(kApplicationTitle) + u".\r\n" + ErrorMessage(error);
+  std::string line = std::string(kApplicationTitle) + ": " + ErrorClassName(error) + ": " +
                      WideToUtf8(ErrorMessage(error)) + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);

@@ -7,8 +7,22 @@
 
 namespace fesko {
 
+// The executable's name, which error boxes show as the application title.
+inline constexpr char kApplicationTitle[] = "Dunmar";
+
 // The error's message, an error icon, the application title "Dunmar".
 void ShowException(const std::exception& error);
+
+// Runs a handler of a window or dialog: an error that escapes it goes to the standard error box
+// and the program runs on, with the window as the handler left it.
+template <typename Fn>
+void RunHandler(Fn&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
 
 // "Application Error" with the error's class and message; also written to standard error, so a
 // run without a desktop says why it stopped.

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "base/MessageBox.h"
+#include "base/TextHelpers.h"
 
 namespace fesko {
 namespace {
@@ -22,26 +22,6 @@ constexpr std::size_t kMaxValue = 2047;
 
 std::mutex g_folder_mutex;
 std::string g_folder;
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto x = static_cast<unsigned char>(a[i]);
-    auto y = static_cast<unsigned char>(b[i]);
-    if (std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
 
 std::vector<std::string_view> SplitLines(std::string_view contents) {
   std::vector<std::string_view> lines;
@@ -59,18 +39,18 @@ std::vector<std::string_view> SplitLines(std::string_view contents) {
 
 // Whether a line opens a section, and which.
 bool SectionName(std::string_view line, std::string_view* name) {
-  std::string_view t = Trim(line);
+  std::string_view t = Trim(line, kWhiteSpace);
   if (t.size() < 2 || t.front() != '[') return false;
   auto close = t.find(']');
   if (close == std::string_view::npos) return false;
-  *name = Trim(t.substr(1, close - 1));
+  *name = Trim(t.substr(1, close - 1), kWhiteSpace);
   return true;
 }
 
 bool KeyOf(std::string_view line, std::string_view* key, std::string_view* value) {
   auto eq = line.find('=');
   if (eq == std::string_view::npos) return false;
-  *key = Trim(line.substr(0, eq));
+  *key = Trim(line.substr(0, eq), kWhiteSpace);
   *value = line.substr(eq + 1);
   return true;
 }
@@ -152,12 +132,12 @@ AnsiString ProfileValue(std::string_view contents, std::string_view section, std
     std::string_view name;
     if (SectionName(line, &name)) {
       if (in_section) break;  // the first section of that name holds the key, as on Windows
-      in_section = SameName(name, section);
+      in_section = EqualsIgnoreCase(name, section);
       continue;
     }
     std::string_view k, v;
-    if (in_section && KeyOf(line, &k, &v) && SameName(k, Trim(key))) {
-      v = Trim(v);
+    if (in_section && KeyOf(line, &k, &v) && EqualsIgnoreCase(k, Trim(key, kWhiteSpace))) {
+      v = Trim(v, kWhiteSpace);
       if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         v = v.substr(1, v.size() - 2);
       }
@@ -174,7 +154,7 @@ std::string ProfileWithValue(std::string_view contents, std::string_view section
   std::vector<std::string_view> lines = SplitLines(contents);
   std::string out;
   out.reserve(contents.size() + key.size() + value.size() + section.size() + 8);
-  std::string entry = std::string(Trim(key)) + "=" + std::string(value);
+  std::string entry = std::string(Trim(key, kWhiteSpace)) + "=" + std::string(value);
   bool in_section = false, done = false;
   std::size_t last_in_section = 0;
   std::vector<std::string> result;
@@ -187,7 +167,7 @@ std::string ProfileWithValue(std::string_view contents, std::string_view section
         result.insert(result.begin() + static_cast<long>(last_in_section) + 1, entry);
         done = true;
         in_section = false;
-      } else if (SameName(name, section)) {
+      } else if (EqualsIgnoreCase(name, section)) {
         in_section = true;
         last_in_section = result.size();
       }
@@ -195,13 +175,13 @@ std::string ProfileWithValue(std::string_view contents, std::string_view section
       continue;
     }
     std::string_view k, v;
-    if (!done && in_section && KeyOf(line, &k, &v) && SameName(k, Trim(key))) {
+    if (!done && in_section && KeyOf(line, &k, &v) && EqualsIgnoreCase(k, Trim(key, kWhiteSpace))) {
       result.push_back(entry);
       done = true;
       in_section = false;
       continue;
     }
-    if (in_section && !Trim(line).empty()) last_in_section = result.size();
+    if (in_section && !Trim(line, kWhiteSpace).empty()) last_in_section = result.size();
     result.emplace_back(line);
   }
   if (!done && in_section) {

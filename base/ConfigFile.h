@@ -12,6 +12,14 @@
 
 namespace fesko {
 
+// The settings file, and its section of the database connection with the section's keys.
+inline constexpr char kConfigFileName[] = "config.ini";
+inline constexpr char kConnectionSection[] = "conexion";
+inline constexpr char kServerKey[] = "ipserver";
+inline constexpr char kUserKey[] = "usuario";
+inline constexpr char kPasswordKey[] = "clave";
+inline constexpr char kDatabasePathKey[] = "rutabd";
+
 // An open settings file: only its path; every read and write goes to the file itself.
 class TIniFile {
  public:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "base/TextHelpers.h"
 
 namespace fesko {
 namespace {
@@ -19,23 +20,15 @@ constexpr std::u16string_view kInvalidInteger = u"'%s' is not a valid integer va
 constexpr std::u16string_view kInvalidDate = u"'%s' is not a valid date";
 constexpr std::u16string_view kInvalidTime = u"'%s' is not a valid time";
 
-char Lower(char c) {
-  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-}
+constexpr std::string_view kBlanks = " \t";
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  }
-  return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
+// Pieces of our time patterns, and the day-half names of the defaults.
+constexpr std::string_view kHours = "hh";
+constexpr std::string_view kDayHalf = "ampm";
+constexpr std::string_view kDayHalfLetters = "am/pm";
+constexpr std::string_view kFullTime = "hh:nn:ss";
+constexpr std::string_view kAm = "AM";
+constexpr std::string_view kPm = "PM";
 
 void AppendNumber(std::string& out, int value, int min_digits) {
   char digits[16];
@@ -48,7 +41,8 @@ void AppendNumber(std::string& out, int value, int min_digits) {
 
 bool UsesTwelveHourClock(std::string_view format) {
   for (std::size_t i = 0; i < format.size(); ++i) {
-    if (StartsWithNoCase(format.substr(i), "ampm") || StartsWithNoCase(format.substr(i), "am/pm"))
+    if (StartsWithIgnoreCase(format.substr(i), kDayHalf) ||
+        StartsWithIgnoreCase(format.substr(i), kDayHalfLetters))
       return true;
   }
   return false;
@@ -124,7 +118,7 @@ std::optional<std::string> FromStrftime(std::string_view format, std::string_vie
       case 'k':
       case 'I':
       case 'l':
-        out += "hh";
+        out += kHours;
         break;
       case 'M':
         out += "nn";
@@ -134,11 +128,11 @@ std::optional<std::string> FromStrftime(std::string_view format, std::string_vie
         break;
       case 'p':
       case 'P':
-        out += "ampm";
+        out += kDayHalf;
         break;
       case 'T':
         if (*separator == 0) *separator = ':';
-        out += "hh:nn:ss";
+        out += kFullTime;
         break;
       case 'R':
         if (*separator == 0) *separator = ':';
@@ -196,7 +190,7 @@ std::string DateOrder(std::string_view format) {
       quote = c;
       continue;
     }
-    char l = Lower(c);
+    char l = LowerAscii(c);
     if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos) order += l;
   }
   if (order.size() != 3) return "dmy";
@@ -232,7 +226,7 @@ bool ReadNumber(std::string_view text, std::size_t* pos, Number* number) {
 }
 
 std::optional<CalendarDate> TryStrToDate(std::string_view text, const TFormatSettings& settings) {
-  text = TrimBlanks(text);
+  text = Trim(text, kBlanks);
   std::vector<Number> parts;
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -278,7 +272,7 @@ std::optional<CalendarDate> TryStrToDate(std::string_view text, const TFormatSet
 }
 
 std::optional<TimeOfDay> TryStrToTime(std::string_view text, const TFormatSettings& settings) {
-  text = TrimBlanks(text);
+  text = Trim(text, kBlanks);
   // A day-half name before or after the numbers.
   int half = 0;  // 0 none, 1 before noon, 2 after
   auto take_half = [&](bool at_end) {
@@ -288,18 +282,19 @@ std::optional<TimeOfDay> TryStrToTime(std::string_view text, const TFormatSettin
     };
     const Name names[] = {{settings.TimeAMString, 1},
                           {settings.TimePMString, 2},
-                          {"AM", 1},
-                          {"PM", 2},
+                          {kAm, 1},
+                          {kPm, 2},
                           {"a.m.", 1},
                           {"p.m.", 2}};
     for (const Name& name : names) {
       if (name.text.empty() || text.size() < name.text.size()) continue;
       std::string_view piece =
           at_end ? text.substr(text.size() - name.text.size()) : text.substr(0, name.text.size());
-      if (StartsWithNoCase(piece, name.text)) {
+      if (StartsWithIgnoreCase(piece, name.text)) {
         half = name.half;
-        text = TrimBlanks(at_end ? text.substr(0, text.size() - name.text.size())
-                                 : text.substr(name.text.size()));
+        text = Trim(
+            at_end ? text.substr(0, text.size() - name.text.size()) : text.substr(name.text.size()),
+            kBlanks);
         return;
       }
     }
@@ -341,12 +336,12 @@ std::optional<TimeOfDay> TryStrToTime(std::string_view text, const TFormatSettin
 TFormatSettings DefaultFormatSettings() {
   TFormatSettings s;
   s.ShortDateFormat = "dd/mm/yyyy";
-  s.LongTimeFormat = "hh:nn:ss";
+  s.LongTimeFormat = kFullTime;
   s.DateSeparator = '/';
   s.TimeSeparator = ':';
   s.DecimalSeparator = '.';
-  s.TimeAMString = "AM";
-  s.TimePMString = "PM";
+  s.TimeAMString = kAm;
+  s.TimePMString = kPm;
   return s;
 }
 
@@ -363,7 +358,7 @@ TFormatSettings FormatSettingsFromLangInfo(std::string_view date_format,
   }
   char time_separator = 0;
   auto time = FromStrftime(time_format, time_format_ampm, &time_separator, false);
-  if (time && time_separator != 0 && time->find("hh") != std::string::npos) {
+  if (time && time_separator != 0 && time->find(kHours) != std::string::npos) {
     s.LongTimeFormat = *time;
     s.TimeSeparator = time_separator;
   }
@@ -410,7 +405,7 @@ void AppendFormatted(std::string& out, std::string_view format, const CalendarDa
   std::size_t i = 0;
   while (i < format.size()) {
     char c = format[i];
-    char l = Lower(c);
+    char l = LowerAscii(c);
     if (c == '\'' || c == '"') {
       std::size_t end = format.find(c, i + 1);
       if (end == std::string_view::npos) end = format.size();
@@ -431,10 +426,10 @@ void AppendFormatted(std::string& out, std::string_view format, const CalendarDa
     if (l == 'a') {
       std::string_view rest = format.substr(i);
       bool pm = time.Hour >= 12;
-      if (StartsWithNoCase(rest, "ampm")) {
+      if (StartsWithIgnoreCase(rest, kDayHalf)) {
         out += pm ? settings.TimePMString : settings.TimeAMString;
         i += 4;
-      } else if (StartsWithNoCase(rest, "am/pm")) {
+      } else if (StartsWithIgnoreCase(rest, kDayHalfLetters)) {
         out.append(rest.substr(pm ? 3 : 0, 2));
         i += 5;
       } else {
@@ -449,7 +444,7 @@ void AppendFormatted(std::string& out, std::string_view format, const CalendarDa
       continue;
     }
     std::size_t run = 1;
-    while (i + run < format.size() && Lower(format[i + run]) == l) ++run;
+    while (i + run < format.size() && LowerAscii(format[i + run]) == l) ++run;
     int width = run >= 2 ? 2 : 1;
     switch (l) {
       case 'd':
@@ -514,7 +509,7 @@ TimeOfDay StrToTime(std::string_view text, const TFormatSettings& settings) {
 }
 
 DateAndTime StrToDateTime(std::string_view text, const TFormatSettings& settings) {
-  std::string_view trimmed = TrimBlanks(text);
+  std::string_view trimmed = Trim(text, kBlanks);
   if (auto date = TryStrToDate(trimmed, settings)) return {*date, {}};
   std::size_t blank = trimmed.find(' ');
   if (blank != std::string_view::npos) {
@@ -531,7 +526,7 @@ void RaiseNotAnInteger(std::string_view text) {
 }
 
 int StrToInt(std::string_view text) {
-  std::string_view trimmed = TrimBlanks(text);
+  std::string_view trimmed = Trim(text, kBlanks);
   if (trimmed.size() > 1 && trimmed[0] == '+' &&
       std::isdigit(static_cast<unsigned char>(trimmed[1])))
     trimmed.remove_prefix(1);

@@ -11,33 +11,18 @@
 
 #include "base/ApplicationErrors.h"
 #include "base/Errors.h"
+#include "base/TextHelpers.h"
 #include "base/UiThread.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
 namespace {
 
-// Windows-1252 upper case to lower case, for comparing names without regard to case.
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
-  switch (c) {
-    case 0x8A:  // S caron
-    case 0x8C:  // OE
-    case 0x8E:  // Z caron
-      return static_cast<unsigned char>(c + 16);
-    case 0x9F:  // Y diaeresis
-      return 0xFF;
-    default:
-      return c;
-  }
-}
-
 int CompareText(const AnsiString& a, const AnsiString& b) {
   size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    unsigned char x = FoldCase(static_cast<unsigned char>(a[i]));
-    unsigned char y = FoldCase(static_cast<unsigned char>(b[i]));
+    auto x = static_cast<unsigned char>(LowerAnsi(a[i]));
+    auto y = static_cast<unsigned char>(LowerAnsi(b[i]));
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);

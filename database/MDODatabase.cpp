@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <string_view>
 
 #include "base/FormatSettings.h"
+#include "base/TextHelpers.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
 namespace {
+
+// A parameter line of spaces alone is skipped.
+constexpr std::string_view kSpace = " ";
 
 // The database parameter names with codes 1 to 67, in code order.
 constexpr std::array<std::string_view, 67> kDpbNames = {
@@ -91,19 +94,6 @@ constexpr std::array<std::string_view, 20> kTpbNames = {
     "rec_version", "no_rec_version", "restart_requests", "no_auto_undo",
 };
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Trim(std::string_view text) {
-  auto begin = text.find_first_not_of(' ');
-  if (begin == std::string_view::npos) return {};
-  auto end = text.find_last_not_of(' ');
-  return std::string(text.substr(begin, end - begin + 1));
-}
-
 template <std::size_t N>
 int CodeOf(const std::array<std::string_view, N>& names, std::string_view name) {
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -135,10 +125,10 @@ void AppendString(std::string& block, int code, const std::string& value) {
 // ---- ParamList ----------------------------------------------------------------------------
 
 int ParamList::IndexOfName(const AnsiString& name) const {
-  std::string wanted = Lower(name);
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     auto eq = lines_[i].find('=');
-    if (eq != std::string::npos && Lower(std::string_view(lines_[i]).substr(0, eq)) == wanted) {
+    if (eq != std::string::npos &&
+        EqualsIgnoreCase(std::string_view(lines_[i]).substr(0, eq), name)) {
       return static_cast<int>(i);
     }
   }
@@ -169,8 +159,8 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
   for (const AnsiString& line : lines) {
     auto eq = line.find('=');
     std::string written = line.substr(0, eq);
-    if (Trim(written).empty()) continue;
-    std::string name = Lower(written);
+    if (Trim(written, kSpace).empty()) continue;
+    std::string name = LowerAscii(written);
     if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
     std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
     int code = CodeOf(kDpbNames, name);
@@ -239,10 +229,10 @@ std::string BuildTransactionParameterBlock(const std::vector<AnsiString>& lines)
   if (lines.empty()) return block;
   block += static_cast<char>(isc_tpb_version3);
   for (const AnsiString& line : lines) {
-    if (Trim(line).empty()) continue;
+    if (Trim(line, kSpace).empty()) continue;
     auto eq = line.find('=');
     std::string written = line.substr(0, eq);
-    std::string name = Lower(written);
+    std::string name = LowerAscii(written);
     if (name.rfind("isc_tpb_", 0) == 0) name.erase(0, 8);
     int code = CodeOf(kTpbNames, name);
     switch (code) {

@@ -8,6 +8,10 @@
 namespace fesko::db {
 namespace {
 
+// The two messages the query side and the event side share.
+constexpr std::u16string_view kDatabaseClosedText = u"Cannot perform operation -- DB is not open";
+constexpr std::u16string_view kDatabaseNameMissingText = u"Database name is missing";
+
 const std::map<int, std::u16string_view>& MDOClientMessages() {
   static const std::map<int, std::u16string_view> messages = {
       {0, u"Unknown error"},
@@ -19,9 +23,9 @@ const std::map<int, std::u16string_view>& MDOClientMessages() {
       {5, u"Not permitted"},
       {11, u"DPB Constant (isc_dpb_%s) is unsupported"},
       {13, u"TPB Constant (isc_tpb_%s) is unsupported"},
-      {15, u"Cannot perform operation -- DB is not open"},
+      {15, kDatabaseClosedText},
       {16, u"Cannot perform operation -- DB is currently open"},
-      {17, u"Database name is missing"},
+      {17, kDatabaseNameMissingText},
       {19, u"Transaction is active"},
       {21, u"No databases are listed in transaction component"},
       {24, u"Database not assigned"},
@@ -41,8 +45,8 @@ const std::map<int, std::u16string_view>& IBClientMessages() {
       {1,
        u"InterBase library gds32.dll not found in the path. Please install InterBase to use "
        u"this functionality"},
-      {15, u"Cannot perform operation -- DB is not open"},
-      {17, u"Database name is missing"},
+      {15, kDatabaseClosedText},
+      {17, kDatabaseNameMissingText},
       {81, u"Invalid Event"},
       {118, u"Events already registered"},
   };

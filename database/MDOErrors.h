@@ -121,6 +121,9 @@ inline void CheckStatus(ISC_STATUS result, ErrorSide side = ErrorSide::kQuery) {
 
 // The database error box: the two rights and duplicate-key cases in their own words, any
 // other error as the caller's context and the error's message. Error icon, OK button.
+// Units of work give it one of the two captions.
+inline constexpr std::u16string_view kQueryErrorCaption = u"error de consulta";
+inline constexpr std::u16string_view kQueryErrorCaptionCapitalised = u"Error de consulta";
 void ShowDatabaseError(const EMDOError& error, const WideString& context,
                        const WideString& caption);
 

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "database/MDOBlob.h"
+#include "base/TextHelpers.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
@@ -36,13 +37,6 @@ class BusyScope {
   BusyScope(const BusyScope&) = delete;
   BusyScope& operator=(const BusyScope&) = delete;
 };
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // Eight decimal digits per query. Consecutive numbers from a random start: they look the same
 // as random ones and two queries on one attachment never share a cursor name.
@@ -217,13 +211,13 @@ void TMDOQuery::SQLChanged() {
     int index = -1;
     if (!name.empty()) {
       for (std::size_t i = 0; i < params_.size(); ++i) {
-        if (EqualsNoCase(params_[i].Name(), name)) index = static_cast<int>(i);
+        if (EqualsIgnoreCase(params_[i].Name(), name)) index = static_cast<int>(i);
       }
     }
     if (index < 0) {
       index = static_cast<int>(params_.size());
       auto kept = std::find_if(old.begin(), old.end(), [&](const TMDOParam& p) {
-        return !name.empty() && EqualsNoCase(p.Name(), name);
+        return !name.empty() && EqualsIgnoreCase(p.Name(), name);
       });
       if (kept != old.end()) {
         params_.push_back(*kept);
@@ -238,7 +232,7 @@ void TMDOQuery::SQLChanged() {
 
 TMDOParam& TMDOQuery::ParamByName(std::string_view name) {
   for (TMDOParam& param : params_) {
-    if (EqualsNoCase(param.Name(), name)) return param;
+    if (EqualsIgnoreCase(param.Name(), name)) return param;
   }
   WideString message = FormatMessage(kParamNotFound, {AnsiToWide(name)});
   RaiseDataSetError(message);

@@ -8,6 +8,11 @@ namespace {
 
 using Lines = std::initializer_list<std::string_view>;
 
+// Lines that the repair statements and the repair-state statement share.
+constexpr std::string_view kFromRepairs = "FROM Reparaciones";
+constexpr std::string_view kJoinBudgets =
+    "LEFT JOIN Presupuestos ON Reparaciones.Codigo=Presupuestos.IdReparacion";
+
 // Closes the query and replaces its text with the statement's lines.
 void Load(TMDOQuery& query, Lines lines) {
   query.Close();
@@ -37,10 +42,10 @@ void LoadRepairStatement(TMDOQuery& query, std::string_view state_line,
            "Reparaciones.NS,Reparaciones.Falla,Reparaciones.FechaIngreso,",
            state_line,
            "Presupuestos.Detalle as InformeAlCliente,Monedas.Codigo,Presupuestos.Total",
-           "FROM Reparaciones",
+           kFromRepairs,
            "LEFT JOIN Aparato ON Reparaciones.ns=Aparato.ns",
            "LEFT JOIN Tipo_Aparato ON Aparato.TipoAparato=Tipo_Aparato.Codigo",
-           "LEFT JOIN Presupuestos ON Reparaciones.Codigo=Presupuestos.IdReparacion",
+           kJoinBudgets,
            selection_line,
        }) {
     query.SQL().Add(line);
@@ -192,12 +197,12 @@ void BudgetsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const Time
 }
 
 void RepairStateByRepair(TMDOQuery& query, int codigo) {
-  Load(query, {"Select Reparaciones.Codigo as Orden,",
-               "presupuestos.Estado,reparaciones.estado,Presupuestos.Fecha as FechaPresupuesto,",
-               "Detalle as InformeAlCliente,Monedas.Codigo,Presupuestos.Total", "FROM Reparaciones",
-               "LEFT JOIN Presupuestos ON Reparaciones.Codigo=Presupuestos.IdReparacion",
-               "LEFT JOIN Monedas ON Presupuestos.Moneda=Monedas.Codigo where "
-               "reparaciones.codigo=:codigo"});
+  Load(query,
+       {"Select Reparaciones.Codigo as Orden,",
+        "presupuestos.Estado,reparaciones.estado,Presupuestos.Fecha as FechaPresupuesto,",
+        "Detalle as InformeAlCliente,Monedas.Codigo,Presupuestos.Total", kFromRepairs, kJoinBudgets,
+        "LEFT JOIN Monedas ON Presupuestos.Moneda=Monedas.Codigo where "
+        "reparaciones.codigo=:codigo"});
   query.ParamByName("codigo").SetAsInteger(codigo);
   query.Open();
 }

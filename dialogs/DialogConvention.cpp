@@ -9,6 +9,7 @@
 
 #include "base/ApplicationErrors.h"
 #include "base/MessageBox.h"
+#include "base/TextHelpers.h"
 
 namespace fesko::dlg {
 
@@ -17,8 +18,6 @@ const std::u16string_view kMissingInputCaption = u"Faltan Datos";
 const std::u16string_view kSaveCaption = u"Guardar Datos";
 const std::u16string_view kSaveButtonCaption = u"Guardar Datos [F9]";
 const std::u16string_view kRegisteredCaption = u"Registración Exitosa";
-const std::u16string_view kQueryErrorCaption = u"error de consulta";
-const char kConfigFile[] = "config.ini";
 
 namespace {
 
@@ -30,24 +29,6 @@ constexpr int kTitleHeight = 24;
 
 QFont DialogFont() {
   return QFont(QStringLiteral("MS Sans Serif"), 8);
-}
-
-// Windows-1252 upper case: ASCII letters, the accented letters of Latin-1 (not the division
-// sign), and the three pairs the code page keeps among its extra characters, plus ÿ -> Ÿ.
-char UpperAnsi(char c) {
-  auto u = static_cast<unsigned char>(c);
-  if (u >= 'a' && u <= 'z') return static_cast<char>(u - 32);
-  if (u >= 0xE0 && u <= 0xFE && u != 0xF7) return static_cast<char>(u - 32);
-  switch (u) {
-    case 0x9A:  // š
-    case 0x9C:  // œ
-    case 0x9E:  // ž
-      return static_cast<char>(u - 0x10);
-    case 0xFF:  // ÿ
-      return static_cast<char>(0x9F);
-    default:
-      return c;
-  }
 }
 
 }  // namespace
@@ -78,10 +59,7 @@ void EnterAsTab(char16_t& key, QWidget& form) {
 }
 
 AnsiString TrimUpper(std::string_view text) {
-  auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  AnsiString out(text);
+  AnsiString out(Trim(text));
   for (char& c : out) c = UpperAnsi(c);
   return out;
 }
@@ -179,14 +157,6 @@ void TOperatorDialog::Inform(std::u16string_view text, std::u16string_view capti
 
 void TOperatorDialog::Warn(std::u16string_view text, std::u16string_view caption) {
   MessageBox(WideString(text), WideString(caption), MB_OK | MB_ICONWARNING, this);
-}
-
-void TOperatorDialog::RunHandler(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& error) {
-    ShowException(error);
-  }
 }
 
 void TOperatorDialog::showEvent(QShowEvent* event) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/TextKinds.h"
+#include "database/MDOErrors.h"
 
 class QLabel;
 class QLineEdit;
@@ -38,8 +39,7 @@ extern const std::u16string_view kMissingInputCaption;
 extern const std::u16string_view kSaveCaption;
 extern const std::u16string_view kSaveButtonCaption;
 extern const std::u16string_view kRegisteredCaption;
-extern const std::u16string_view kQueryErrorCaption;
-extern const char kConfigFile[];
+using db::kQueryErrorCaption;
 
 class TOperatorDialog : public QDialog {
  public:
@@ -71,10 +71,6 @@ class TOperatorDialog : public QDialog {
   // Success (information) and missing-input (warning) boxes, owned by this dialog.
   void Inform(std::u16string_view text, std::u16string_view caption);
   void Warn(std::u16string_view text, std::u16string_view caption);
-
-  // Runs a handler: an error that escapes it goes to the application's standard error box and
-  // the dialog stays as the handler left it.
-  void RunHandler(const std::function<void()>& handler);
 
   // Key preview: the dialog sees every key before its controls.
   bool FormKeyPress(QWidget* target, QKeyEvent& key);

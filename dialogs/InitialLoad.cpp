@@ -1,12 +1,14 @@
 #include "dialogs/InitialLoad.h"
 
 #include "base/FormatSettings.h"
+#include "base/TextHelpers.h"
+#include "database/MDOErrors.h"
 #include "dialogs/DialogConvention.h"
 
 namespace fesko::dlg {
 
 const std::u16string_view kListShowError = u"Error en la busqueda de estados";
-const std::u16string_view kListShowErrorCaption = u"Error de consulta";
+const std::u16string_view kListShowErrorCaption = db::kQueryErrorCaptionCapitalised;
 const std::u16string_view kListSendError = u"error en la busqueda de estados";
 
 namespace {
@@ -34,12 +36,9 @@ void SetBusy(QLabel* notice, std::initializer_list<QPushButton*> buttons, bool b
 }
 
 WideString TrimDocument(WideString document) {
-  auto blank = [](char16_t c) { return c <= u' '; };
-  std::size_t end = document.size();
-  while (end > 0 && blank(document[end - 1])) --end;
-  std::size_t start = 0;
-  while (start < end && blank(document[start])) ++start;
-  document.resize(end);
+  std::u16string_view kept = Trim(document);
+  std::size_t start = static_cast<std::size_t>(kept.data() - document.data());
+  document.resize(start + kept.size());
   document.erase(0, start);
   return document;
 }

@@ -13,7 +13,6 @@ constexpr std::u16string_view kQuestion =
     u"¿Esta Seguro que Quiere Guardar los Parametros de\r\nConfiguracion de la Base de Datos?";
 constexpr std::u16string_view kSaved =
     u"Se Actualizaron Exitosamente los Datos de Configuracion de la Base de Datos";
-constexpr char kSection[] = "conexion";
 constexpr int kLabelWidth = 70;
 
 }  // namespace
@@ -45,16 +44,16 @@ TFrmConfBD::TFrmConfBD(QWidget* owner)
 
 // The edits and their keys, in the order they are read and written.
 static std::array<std::pair<QLineEdit*, const char*>, 4> Keys(TFrmConfBD& form) {
-  return {{{form.txtservidor, "ipserver"},
-           {form.txtUsuario, "usuario"},
-           {form.txtClave, "clave"},
-           {form.txtruta, "rutabd"}}};
+  return {{{form.txtservidor, kServerKey},
+           {form.txtUsuario, kUserKey},
+           {form.txtClave, kPasswordKey},
+           {form.txtruta, kDatabasePathKey}}};
 }
 
 void TFrmConfBD::FormShow() {
-  auto ini = OpenConfigFile(kConfigFile);
+  auto ini = OpenConfigFile(kConfigFileName);
   for (auto [edit, key] : Keys(*this))
-    edit->setText(FromAnsi(ReadConfigString(ini.get(), kSection, key)));
+    edit->setText(FromAnsi(ReadConfigString(ini.get(), kConnectionSection, key)));
   FreeConfigFile(ini);
 }
 
@@ -67,10 +66,10 @@ void TFrmConfBD::btnGuardarClick() {
     }
   }
   if (!Ask(kQuestion, kSaveCaption)) return;
-  auto ini = OpenConfigFile(kConfigFile);
+  auto ini = OpenConfigFile(kConfigFileName);
   // Without the file the first write fails, and that failure ends the save.
   for (auto [edit, key] : Keys(*this))
-    WriteConfigString(ini.get(), kSection, key, ToAnsi(edit->text()));
+    WriteConfigString(ini.get(), kConnectionSection, key, ToAnsi(edit->text()));
   FreeConfigFile(ini);
   Inform(kSaved, kRegisteredCaption);
   ExitAction();

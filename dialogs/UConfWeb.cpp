@@ -8,7 +8,6 @@
 namespace fesko::dlg {
 namespace {
 
-constexpr std::u16string_view kCaption = u"Configuración Web";
 constexpr std::u16string_view kQuestion =
     u"¿Esta Seguro que Quiere Guardar los Parametros\r\nde Configuracion Web?";
 constexpr std::u16string_view kSaved =
@@ -20,7 +19,8 @@ constexpr int kLabelWidth = 50;
 }  // namespace
 
 TFrmConfWeb::TFrmConfWeb(db::TDataModule1& data, QWidget* owner)
-    : TOperatorDialog(owner, kCaption, "Lblb2", kCaption, QSize(380, 196), "btnSalir"),
+    : TOperatorDialog(owner, kConfWebCaption, "Lblb2", kConfWebCaption, QSize(380, 196),
+                      "btnSalir"),
       data_(data) {
   setObjectName(QStringLiteral("FrmConfWeb"));
   Lblb2 = TitleLabel();

@@ -11,6 +11,9 @@
 
 namespace fesko::dlg {
 
+// The caption, which the tray menu's entry shares.
+inline constexpr std::u16string_view kConfWebCaption = u"Configuración Web";
+
 class TFrmConfWeb : public TOperatorDialog {
  public:
   explicit TFrmConfWeb(db::TDataModule1& data, QWidget* owner = nullptr);

@@ -24,7 +24,6 @@ const std::array<CompanyEdit, 7> kCompanyEdits = {{
 
 namespace {
 
-constexpr std::u16string_view kDesignCaption = u"Inicializar Datos de la Empresa";
 constexpr std::u16string_view kCaption = u"Inicializar Empresa";
 constexpr std::u16string_view kQuestion = u"¿Esta Seguro que Inicializar Datos de la Empresa?";
 constexpr std::u16string_view kSent = u"Se Enviaron con Exito los datos";
@@ -57,8 +56,8 @@ WideString CompanyDocument(db::TMDOQuery& company) {
 }
 
 TFrmIniDatosEmpresa::TFrmIniDatosEmpresa(db::TDataModule1& data, WideString baseUrl, QWidget* owner)
-    : TOperatorDialog(owner, kDesignCaption, "LbTitulo", kDesignCaption, QSize(420, 330),
-                      "btnSalir"),
+    : TOperatorDialog(owner, kCompanyDesignCaption, "LbTitulo", kCompanyDesignCaption,
+                      QSize(420, 330), "btnSalir"),
       data_(data),
       base_url_(std::move(baseUrl)) {
   setObjectName(QStringLiteral("FrmIniDatosEmpresa"));
@@ -96,10 +95,10 @@ CompanyEdits TFrmIniDatosEmpresa::Edits() const {
 void TFrmIniDatosEmpresa::FormShow() {
   if (modo_ != 1) return;
   // Only tells the operator early that config.ini is missing; the dialog goes on regardless.
-  auto ini = OpenConfigFile(kConfigFile);
+  auto ini = OpenConfigFile(kConfigFileName);
   FreeConfigFile(ini);
   setWindowTitle(ToQString(kCaption));
-  LbTitulo->setText(ToQString(kDesignCaption));
+  LbTitulo->setText(ToQString(kCompanyDesignCaption));
   db::RunUnitOfWork(data_, {kShowError, kQueryErrorCaption}, [&] {
     db::ReadCompany(data_.Consulta);
     FillCompanyEdits(Edits(), data_.Consulta);

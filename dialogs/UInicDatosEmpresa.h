@@ -34,6 +34,9 @@ void FillCompanyEdits(const CompanyEdits& edits, db::TMDOQuery& company);
 // escape-only encoder, trimmed.
 WideString CompanyDocument(db::TMDOQuery& company);
 
+// The design caption, which the tray menu's entry shares.
+inline constexpr std::u16string_view kCompanyDesignCaption = u"Inicializar Datos de la Empresa";
+
 class TFrmIniDatosEmpresa : public TOperatorDialog {
  public:
   TFrmIniDatosEmpresa(db::TDataModule1& data, WideString baseUrl, QWidget* owner = nullptr);

@@ -1,6 +1,5 @@
 #include "dialogs/UInicEstados.h"
 
-#include <QHeaderView>
 #include <QStyle>
 #include <array>
 #include <stdexcept>
@@ -14,12 +13,9 @@ namespace fesko::dlg {
 namespace {
 
 constexpr std::u16string_view kDesignCaption = u"Inicializar Estados";
-constexpr std::u16string_view kCurrenciesCaption = u"Inicializar Monedas";
-constexpr std::u16string_view kClientsCaption = u"Inicializar Clientes";
 constexpr std::u16string_view kQuestionStart = u"¿Esta Seguro que Desea Inicalizar datos de ";
 constexpr std::u16string_view kQuestionEnd = u"?";
 constexpr std::u16string_view kQuestionCaption = u"Inicializar Datos";
-constexpr int kRowHeight = 16;
 
 constexpr std::u16string_view kCode = u"Código";
 constexpr std::u16string_view kName = u"Nombre";
@@ -51,7 +47,7 @@ const std::array<ListMode, 5> kListModes = {{
     {db::ListRepairs, kRepairColumns, web::kRepairsList, web::kNewRepairTags,
      web::Service::upload_inicializar_reparaciones,
      u"Se Registraron Con Exito los Datos de Reparaciones", true,
-     ListCaptions{u"Inicializar Reparaciones", u"Inicializar Reparacion", u"Reparaciones",
+     ListCaptions{kRepairsCaption, u"Inicializar Reparacion", u"Reparaciones",
                   u"Inicializar Reparaciones [F9]"}},
     {db::ListStates, kCodeNameColumns, web::kStatesList, web::kCodeNameTags,
      web::Service::upload_inicializar_estados_reparaciones,
@@ -62,70 +58,6 @@ const std::array<ListMode, 5> kListModes = {{
 }  // namespace
 
 const std::u16string_view kStatesListGroup = u"Lista de Estados";
-
-// ---- The record grid ----
-
-QTableWidget* MakeRecordGrid(QWidget* parent, const char* name, QRect geometry) {
-  auto* grid = new QTableWidget(parent);
-  grid->setObjectName(QString::fromLatin1(name));
-  grid->setGeometry(geometry);
-  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-  grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  grid->setShowGrid(true);
-  grid->setWordWrap(false);
-  grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  grid->verticalHeader()->hide();
-  grid->verticalHeader()->setMinimumSectionSize(kRowHeight);
-  grid->verticalHeader()->setDefaultSectionSize(kRowHeight);
-  grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  grid->horizontalHeader()->setHighlightSections(false);
-  grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  grid->horizontalHeader()->setSectionsClickable(false);
-  return grid;
-}
-
-void TitulosGrilla(QTableWidget* grid, std::span<const GridColumn> columns) {
-  grid->setColumnCount(static_cast<int>(columns.size()));
-  for (int c = 0; c < grid->columnCount(); ++c) {
-    grid->setHorizontalHeaderItem(c, new QTableWidgetItem(ToQString(columns[c].title)));
-    grid->setColumnWidth(c, columns[c].width);
-  }
-}
-
-void LimpiarGrilla(QTableWidget* grid) {
-  grid->clearContents();
-  grid->setRowCount(1);
-  grid->selectRow(0);
-}
-
-void LlenarGrilla(QTableWidget* grid, db::TMDOQuery& query) {
-  if (!query.Active()) query.Open();
-  query.FetchAll();
-  int records = query.RecordCount();
-  grid->setUpdatesEnabled(false);
-  grid->setRowCount(records + 1);  // the title row is the header
-  for (int c = 0; c < grid->columnCount(); ++c) grid->setItem(records, c, nullptr);
-  int columns = query.FieldCount();
-  grid->setColumnCount(columns);
-  int row = 0;
-  for (query.First(); !query.Eof(); query.Next(), ++row) {
-    for (int c = 0; c < columns; ++c) {
-      grid->setItem(row, c, new QTableWidgetItem(FromAnsi(query.FieldText(c))));
-    }
-  }
-  grid->setUpdatesEnabled(true);
-}
-
-int GridRowCount(const QTableWidget* grid) {
-  return grid->rowCount() + 1;
-}
-
-QString GridCell(const QTableWidget* grid, int column, int row) {
-  const QTableWidgetItem* item =
-      row == 0 ? grid->horizontalHeaderItem(column) : grid->item(row - 1, column);
-  return item ? item->text() : QString();
-}
 
 // ---- List modes ----
 

@@ -1,6 +1,6 @@
 // TFrmInicEstados, the list initial load: lists every row of one workshop table in the record
 // grid and sends them all in one document. Five list modes say which table, captions, document
-// and service; the modes and the grid are shared with the initialise-everything dialog.
+// and service; the modes are shared with the initialise-everything dialog.
 #pragma once
 
 #include <QGroupBox>
@@ -12,31 +12,11 @@
 
 #include "database/Datamodule.h"
 #include "dialogs/DialogConvention.h"
+#include "dialogs/RecordGrid.h"
 #include "web/RecordDocument.h"
 #include "web/Services.h"
 
 namespace fesko::dlg {
-
-// ---- The record grid ----
-// A read-only string grid whose title row is its header: the title row is row 0, the records
-// rows 1 to n, and one empty row follows them.
-
-struct GridColumn {
-  std::u16string_view title;
-  int width;
-};
-
-QTableWidget* MakeRecordGrid(QWidget* parent, const char* name, QRect geometry);
-// Sets the column count to the number of titles and gives each column its title and width.
-void TitulosGrilla(QTableWidget* grid, std::span<const GridColumn> columns);
-// Blanks every row below the titles, leaves one and selects it.
-void LimpiarGrilla(QTableWidget* grid);
-// Opens the query if needed, reads all its rows, and writes one record per row from row 1 on,
-// leaving one empty row after them.
-void LlenarGrilla(QTableWidget* grid, db::TMDOQuery& query);
-// The grid as rows counted with the title row, and the text of a cell (row 0 is the title).
-int GridRowCount(const QTableWidget* grid);
-QString GridCell(const QTableWidget* grid, int column, int row);
 
 // ---- List modes ----
 
@@ -56,6 +36,11 @@ struct ListMode {
   // Modes 1 and 5 keep the design captions.
   std::optional<ListCaptions> captions;
 };
+
+// The window captions of modes 2 to 4, which the tray menu's entries share.
+inline constexpr std::u16string_view kCurrenciesCaption = u"Inicializar Monedas";
+inline constexpr std::u16string_view kClientsCaption = u"Inicializar Clientes";
+inline constexpr std::u16string_view kRepairsCaption = u"Inicializar Reparaciones";
 
 // The design caption of the list's group, kept by modes 1 and 5.
 extern const std::u16string_view kStatesListGroup;

@@ -5,13 +5,13 @@
 #include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
 #include "dialogs/InitialLoad.h"
+#include "dialogs/RecordGrid.h"
 #include "dialogs/UInicDatosEmpresa.h"
 #include "dialogs/UInicEstados.h"
 
 namespace fesko::dlg {
 namespace {
 
-constexpr std::u16string_view kCaption = u"Inicializar Todo";
 constexpr std::u16string_view kQuestion = u"¿Esta Seguro que Quiere Inicializar Todo los Valores?";
 constexpr std::u16string_view kQuestionCaption = u"Inicalizar Todo";
 constexpr std::u16string_view kDone = u"Se Inicializaron Con Exito Todos los Datos";
@@ -43,7 +43,8 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, std::u16string_view titl
 }  // namespace
 
 TFrmIniciarTodo::TFrmIniciarTodo(db::TDataModule1& data, WideString baseUrl, QWidget* owner)
-    : TOperatorDialog(owner, kCaption, "lblLbTitulo", kCaption, QSize(756, 552), "btnsalir"),
+    : TOperatorDialog(owner, kIniciarTodoCaption, "lblLbTitulo", kIniciarTodoCaption,
+                      QSize(756, 552), "btnsalir"),
       data_(data),
       base_url_(std::move(baseUrl)) {
   setObjectName(QStringLiteral("FrmIniciarTodo"));

@@ -12,6 +12,9 @@
 
 namespace fesko::dlg {
 
+// The caption, which the tray menu's entry shares.
+inline constexpr std::u16string_view kIniciarTodoCaption = u"Inicializar Todo";
+
 class TFrmIniciarTodo : public TOperatorDialog {
  public:
   TFrmIniciarTodo(db::TDataModule1& data, WideString baseUrl, QWidget* owner = nullptr);

@@ -2,15 +2,14 @@
 
 #include <string_view>
 
+#include "base/TextHelpers.h"
+
 namespace fesko::web {
 namespace {
 
 // Blanks and control characters off both ends.
 WideString TrimControls(std::u16string_view text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && text[begin] <= u' ') ++begin;
-  while (end > begin && text[end - 1] <= u' ') --end;
-  return WideString(text.substr(begin, end - begin));
+  return WideString(Trim(text));
 }
 
 // 1-based position of the first occurrence, 0 when absent.

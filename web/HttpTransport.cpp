@@ -6,7 +6,9 @@
 #include <new>
 #include <string_view>
 
+#include "base/ApplicationErrors.h"
 #include "base/Errors.h"
+#include "base/TextHelpers.h"
 #include "web/Handles.h"
 #include "web/WebErrors.h"
 
@@ -18,7 +20,6 @@ constexpr char16_t kTransportFailed[] = u"%s - URL:%s - SOAPAction:%s";
 constexpr char16_t kBadStatus[] = u"%s (%d) - '%s'";
 constexpr char16_t kBadContentType[] =
     u"Received content of invalid Content-Type setting: %s - SOAP expects \"text/xml\"";
-constexpr char kUserAgent[] = "Dunmar";
 constexpr char kContentType[] = "Content-Type: text/xml";
 // libcurl would otherwise add "Expect: 100-continue" to large posts and wait for an answer
 // some servers never give.
@@ -39,22 +40,6 @@ constexpr std::string_view kHttpsScheme = "https";
 
 std::atomic<long long> connectTimeoutMs{TransportTimeouts{}.connect.count()};
 std::atomic<long long> stallTimeoutS{TransportTimeouts{}.stall.count()};
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view text) {
-  constexpr std::string_view blanks = " \t\r\n";
-  auto first = text.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 // What the header and body callbacks collect. The status line starts a new reply, so an
 // interim "100 Continue" leaves nothing behind.
@@ -128,11 +113,12 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
       auto afterVersion = line.find(' ');
       auto afterCode =
           afterVersion == std::string_view::npos ? afterVersion : line.find(' ', afterVersion + 1);
-      if (afterCode != std::string_view::npos) reply.reason = Trim(line.substr(afterCode + 1));
+      if (afterCode != std::string_view::npos)
+        reply.reason = Trim(line.substr(afterCode + 1), kWhiteSpace);
     } else if (auto colon = line.find(':');
                colon != std::string_view::npos &&
                EqualsIgnoreCase(line.substr(0, colon), kContentTypeName)) {
-      reply.contentType = Trim(line.substr(colon + 1));
+      reply.contentType = Trim(line.substr(colon + 1), kWhiteSpace);
     }
   } catch (...) {
     reply.error = std::current_exception();
@@ -218,7 +204,7 @@ void SetOptions(CURL* curl, const std::string& url, Upload& upload, const curl_s
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);  // keeps reason phrases
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, kApplicationTitle);
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   // Read in pieces and announced with its length, never chunked.
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(upload.body.Size()));
@@ -242,10 +228,7 @@ void SetOptions(CURL* curl, const std::string& url, Upload& upload, const curl_s
 std::string_view TransportMessage(CURLcode code, const char* errorBuffer) {
   std::string_view message = errorBuffer;
   if (message.empty()) message = curl_easy_strerror(code);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.remove_suffix(1);
-  }
-  return message;
+  return TrimRight(message, "\r\n");
 }
 
 }  // namespace

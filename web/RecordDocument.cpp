@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/TextHelpers.h"
+
 namespace fesko::web {
 namespace {
 
@@ -102,10 +104,6 @@ bool IsWellFormedUtf8(std::string_view text) {
   return true;
 }
 
-bool IsBlank(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
 // Bytes that no rule of the full encoder touches: printable ASCII but the escaped characters,
 // the grave accent and "|". Runs of them are copied whole.
 bool IsPlain(unsigned char c) {
@@ -161,9 +159,9 @@ void DecodeUtf8Segment(AnsiString& out, std::size_t start) {
 }
 
 void TrimSegment(AnsiString& out, std::size_t start) {
-  while (out.size() > start && IsBlank(out.back())) out.pop_back();
-  std::size_t first = start;
-  while (first < out.size() && IsBlank(out[first])) ++first;
+  std::string_view kept = Trim(std::string_view(out).substr(start));
+  std::size_t first = static_cast<std::size_t>(kept.data() - out.data());
+  out.resize(first + kept.size());
   out.erase(start, first - start);
 }
 

@@ -8,6 +8,7 @@
 #include <libxml/xmlerror.h>
 
 #include "base/Errors.h"
+#include "base/TextHelpers.h"
 #include "web/Handles.h"
 #include "web/HttpTransport.h"
 #include "web/WebErrors.h"
@@ -45,15 +46,6 @@ const xmlChar* Xml(const char* text) {
 }
 std::string_view Text(const xmlChar* text) {
   return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // The most bytes one character of the document takes in the request ("&amp;", "&#13;").
@@ -141,11 +133,7 @@ class ParseErrors {
 
   WideString FirstMessage() const {
     if (first_.empty()) return WideString(kDocumentEmpty);
-    std::string_view message = first_;
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-      message.remove_suffix(1);
-    }
-    return Utf8ToWide(message);
+    return Utf8ToWide(TrimRight(first_, "\r\n"));
   }
 
  private:

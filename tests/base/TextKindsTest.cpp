@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/Errors.h"
+#include "base/TextHelpers.h"
 #include "base/TextKinds.h"
 
 using namespace fesko;
@@ -41,6 +42,31 @@ TEST(TextKinds, Utf8ConversionsKeepTextAndMarkMalformedInput) {
   EXPECT_EQ(Utf8ToAnsi("Peña"),
             "Pe\xf1"
             "a");
+}
+
+TEST(TextHelpers, NamesFoldAsciiOnlyAnsiCaseIsOneBijectionAndTrimsKeepTheirSets) {
+  EXPECT_TRUE(EqualsIgnoreCase("Content-Type", "content-TYPE"));
+  EXPECT_FALSE(EqualsIgnoreCase("\xc1", "\xe1"));  // names fold ASCII letters only
+  EXPECT_FALSE(EqualsIgnoreCase("ab", "abc"));
+  EXPECT_TRUE(StartsWithIgnoreCase("AM/PM", "am/"));
+  EXPECT_EQ(LowerAscii("ISC_DPB_User_Name \xd1"), "isc_dpb_user_name \xd1");
+  for (int b = 0; b < 256; ++b) {
+    char c = static_cast<char>(b);
+    if (UpperAnsi(c) != c) {
+      EXPECT_EQ(LowerAnsi(UpperAnsi(c)), c) << b;
+    }
+    if (LowerAnsi(c) != c) {
+      EXPECT_EQ(UpperAnsi(LowerAnsi(c)), c) << b;
+    }
+  }
+  EXPECT_EQ(UpperAnsi("\xf1"[0]), "\xd1"[0]);  // ñ
+  EXPECT_EQ(UpperAnsi("\xff"[0]), "\x9f"[0]);  // ÿ
+  EXPECT_EQ(UpperAnsi("\xf7"[0]), "\xf7"[0]);  // ÷ is no letter
+  EXPECT_EQ(Trim(std::string_view("\x01 \t a b\r\n\x1f")), "a b");
+  EXPECT_EQ(Trim(std::u16string_view(u" \tx\u00a0\r")), u"x\u00a0");
+  EXPECT_EQ(Trim(" \x01x\t\n", " \t"), "\x01x\t\n");
+  EXPECT_EQ(Trim("  \r\n", kWhiteSpace), "");
+  EXPECT_EQ(TrimRight("\nmsg\r\n\r\n", "\r\n"), "\nmsg");
 }
 
 TEST(Errors, FormatFillsPlacesInOrderAndKeepsTheRest) {
