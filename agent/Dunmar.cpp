@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "agent/QtMessageBox.h"
 #include "agent/UPpal.h"
@@ -60,6 +61,29 @@ void ChoosePlatform() {
   }
 }
 
+// --version and --help answer and end the process, as on any Linux program; every other
+// argument is ignored.
+bool AnsweredInformationRequest(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument = argv[i];
+    if (argument == "--version") {
+      std::printf("Dunmar %s\n", FESKO_VERSION);
+      return true;
+    }
+    if (argument == "--help") {
+      std::printf(
+          "Uso: Dunmar [--help | --version]\n"
+          "Sincroniza la base de datos del taller con la web desde el área de notificación.\n"
+          "Lee la conexión a la base de datos de %s/config.ini.\n"
+          "Sin escritorio (ni DISPLAY ni WAYLAND_DISPLAY) corre sin ventanas y escribe sus "
+          "mensajes en la salida de errores.\n",
+          fesko::ApplicationFolder().c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
 void Connect(fesko::db::TDataModule1& data) {
   using fesko::kConnectionSection;
   using fesko::ReadConfigString;
@@ -85,6 +109,7 @@ void Connect(fesko::db::TDataModule1& data) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnsweredInformationRequest(argc, argv)) return 0;
   ChoosePlatform();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(fesko::kApplicationTitle));

@@ -189,7 +189,8 @@ std::string ProfileWithValue(std::string_view contents, std::string_view section
     done = true;
   }
   if (!done) {
-    result.push_back("[" + std::string(section) + "]");
+    // Appended rather than prepended to a temporary: GCC 12 at -O3 warns falsely (-Wrestrict).
+    result.push_back(std::string(1, '[').append(section).append(1, ']'));
     result.push_back(entry);
   }
   for (const std::string& line : result) {

@@ -102,7 +102,7 @@ std::string Utf8(TMDOQuery& query, int column) {
 std::string Money(const std::string& currency, int cents) {
   std::string whole = std::to_string(cents / 100);
   for (int at = static_cast<int>(whole.size()) - 3; at > 0; at -= 3) {
-    whole.insert(static_cast<std::size_t>(at), ".");
+    whole.insert(static_cast<std::size_t>(at), 1, '.');
   }
   std::string fraction = std::to_string(100 + cents % 100).substr(1);
   return currency + " " + whole + "," + fraction;
@@ -219,7 +219,7 @@ std::string WorkshopSimulator::Act(Action action) {
 
 std::string WorkshopSimulator::NuevoCliente() {
   std::string name = std::string(PickOne(kFirstNames)) + " " + std::string(PickOne(kSurnames));
-  if (Pick(3) == 0) name += " " + std::string(PickOne(kSurnames));
+  if (Pick(3) == 0) name.append(" ").append(PickOne(kSurnames));
   std::string password = NewPassword();
   int code = Unit([&] {
     TMDOQuery& q = data_.Consulta;
@@ -260,7 +260,7 @@ std::string WorkshopSimulator::EditarCliente() {
       if (last_blank != std::string::npos && last_blank != first_blank) {
         name.erase(last_blank);
       } else {
-        name += " " + std::string(PickOne(kSurnames));
+        name.append(" ").append(PickOne(kSurnames));
       }
       Load(q, "update clientes set nombres = :nombres where codigo = :codigo");
       q.ParamByName("nombres").SetAsString(Utf8ToAnsi(name));
