@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <string_view>
+#include <vector>
 
 #include "base/FormatSettings.h"
 #include "database/MDOErrors.h"
@@ -124,9 +125,16 @@ struct TransactionElement {
   const char* tpb;
 };
 
-void AppendString(std::string& block, int code, const std::string& value) {
+// The length is one byte: a longer value would wrap it and the server would read the rest of
+// the value as items of the block.
+void AppendString(std::string& block, int code, const std::string& value, const std::string& item,
+                  ErrorSide side = ErrorSide::kQuery) {
+  if (value.size() > 255) {
+    if (side == ErrorSide::kEvents) RaiseIBClientError(mdoParamValueTooLong, {AnsiToWide(item)});
+    RaiseMDOClientError(mdoParamValueTooLong, {AnsiToWide(item)});
+  }
   block += static_cast<char>(code);
-  block += static_cast<char>(value.size());  // one length byte: longer values are unsupported
+  block += static_cast<char>(value.size());
   block += value;
 }
 
@@ -187,7 +195,7 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
       case isc_dpb_sql_dialect:
         if (code == isc_dpb_sql_dialect && !value.empty())
           value[0] = static_cast<char>(value[0] - '0');
-        AppendString(block, code, value);
+        AppendString(block, code, value, "isc_dpb_" + name, side);
         break;
       case isc_dpb_num_buffers:
       case isc_dpb_verify:
@@ -250,7 +258,8 @@ std::string BuildTransactionParameterBlock(const std::vector<AnsiString>& lines)
         RaiseMDOClientError(mdoTPBConstantUnknown, {AnsiToWide(written)});
       case isc_tpb_lock_read:
       case isc_tpb_lock_write:
-        AppendString(block, code, eq == std::string::npos ? std::string() : line.substr(eq + 1));
+        AppendString(block, code, eq == std::string::npos ? std::string() : line.substr(eq + 1),
+                     "isc_tpb_" + name);
         break;
       case 1:
       case 2:
@@ -282,9 +291,9 @@ Attachment::Attachment(ErrorSide side) : side_(side) {
   RaiseMDOClientError(mdoLibraryNotFound);
 }
 
-void Attachment::RaiseServer() const {
-  if (side_ == ErrorSide::kEvents) RaiseIBInterBaseError();
-  RaiseMDOFirebirdError();
+void Attachment::RaiseServer(const ISC_STATUS* status) const {
+  if (side_ == ErrorSide::kEvents) RaiseIBInterBaseError(status);
+  RaiseMDOFirebirdError(status);
 }
 
 void Attachment::RaiseClient(int number) const {
@@ -334,13 +343,18 @@ void Attachment::Attach() {
     handle_ = 0;
     RaiseServer();
   }
-  // The database's own dialect caps the one requested.
+  // The database's own dialect caps the one requested. A failed question is no answer: taken
+  // for dialect 1 it would turn every double-quoted name into a text literal.
   const char item = isc_info_db_sql_dialect;
   std::array<char, 512> reply{};
   int dialect = 1;
   if (FB_CALL(isc_database_info)(status, &handle_, 1, &item, static_cast<short>(reply.size()),
-                                 reply.data()) == 0 &&
-      reply[0] == isc_info_db_sql_dialect) {
+                                 reply.data())) {
+    std::vector<ISC_STATUS> failed(status, status + ISC_STATUS_LENGTH);
+    Detach(true);
+    RaiseServer(failed.data());
+  }
+  if (reply[0] == isc_info_db_sql_dialect) {
     auto length = static_cast<short>(FB_CALL(isc_vax_integer)(reply.data() + 1, 2));
     dialect = static_cast<int>(FB_CALL(isc_vax_integer)(reply.data() + 3, length));
   }

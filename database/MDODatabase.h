@@ -88,7 +88,7 @@ class Attachment {
 
  private:
   void CheckClosed();
-  [[noreturn]] void RaiseServer() const;
+  [[noreturn]] void RaiseServer(const ISC_STATUS* status = StatusVector()) const;
   [[noreturn]] void RaiseClient(int number) const;
 
   ErrorSide side_;
