@@ -1,11 +1,7 @@
 #include "base/FormatSettings.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -46,126 +42,6 @@ bool UsesTwelveHourClock(std::string_view format) {
       return true;
   }
   return false;
-}
-
-// ---- Reading the locale's strftime formats --------------------------------------------------
-
-// Turns a strftime date or time format into a pattern of ours; nullopt for conversions that
-// have no place in a short numeric format (names of days and months, week numbers ...).
-std::optional<std::string> FromStrftime(std::string_view format, std::string_view ampm_format,
-                                        char* separator, bool date) {
-  std::string out;
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    char c = format[i];
-    if (c != '%') {
-      if (c == '\'' || c == '"') return std::nullopt;
-      bool is_separator = !std::isalnum(static_cast<unsigned char>(c)) && c != ' ';
-      if (is_separator) {
-        // The first separator is the locale's; the pattern names it by its placeholder.
-        if (*separator == 0) *separator = c;
-        if (c == *separator) {
-          out += date ? '/' : ':';
-          continue;
-        }
-      }
-      if (std::isalpha(static_cast<unsigned char>(c)) || c == '/' || c == ':') {
-        out += '"';
-        out += c;
-        out += '"';
-      } else {
-        out += c;
-      }
-      continue;
-    }
-    if (++i == format.size()) return std::nullopt;
-    char spec = format[i];
-    // Flags and widths of the GNU extensions carry nothing we can keep.
-    while ((spec == '-' || spec == '_' || spec == '0' || spec == 'E' || spec == 'O') &&
-           i + 1 < format.size()) {
-      spec = format[++i];
-    }
-    switch (spec) {
-      case 'd':
-        out += "dd";
-        break;
-      case 'e':
-        out += "d";
-        break;
-      case 'm':
-        out += "mm";
-        break;
-      // Two-digit years would be read back through a century window; four lose nothing.
-      case 'y':
-      case 'Y':
-      case 'C':
-        out += "yyyy";
-        break;
-      case 'D': {
-        char sep = 0;
-        auto sub = FromStrftime("%m/%d/%y", "", &sep, true);
-        if (*separator == 0) *separator = '/';
-        out += *sub;
-        break;
-      }
-      case 'F': {
-        char sep = 0;
-        auto sub = FromStrftime("%Y-%m-%d", "", &sep, true);
-        if (*separator == 0) *separator = '-';
-        out += *sub;
-        break;
-      }
-      case 'H':
-      case 'k':
-      case 'I':
-      case 'l':
-        out += kHours;
-        break;
-      case 'M':
-        out += "nn";
-        break;
-      case 'S':
-        out += "ss";
-        break;
-      case 'p':
-      case 'P':
-        out += kDayHalf;
-        break;
-      case 'T':
-        if (*separator == 0) *separator = ':';
-        out += kFullTime;
-        break;
-      case 'R':
-        if (*separator == 0) *separator = ':';
-        out += "hh:nn";
-        break;
-      case 'r': {
-        if (ampm_format.empty() || ampm_format.find("%r") != std::string_view::npos)
-          return std::nullopt;
-        auto sub = FromStrftime(ampm_format, "", separator, false);
-        if (!sub) return std::nullopt;
-        out += *sub;
-        break;
-      }
-      case '%':
-        out += '%';
-        break;
-      default:
-        return std::nullopt;
-    }
-  }
-  return out;
-}
-
-bool IsPlainLocaleName(const std::string& name) {
-  return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
-}
-
-std::string EnvironmentLocaleName() {
-  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
-    const char* value = std::getenv(variable);
-    if (value && *value) return value;
-  }
-  return {};
 }
 
 // ---- Reading dates and times ----------------------------------------------------------------
@@ -225,6 +101,23 @@ bool ReadNumber(std::string_view text, std::size_t* pos, Number* number) {
   return number->digits > 0;
 }
 
+// One separator between two parts, with blanks after it. A run of bytes outside ASCII also
+// counts: markers written under a locale whose separators are letters of another script
+// (2024年03月05日) still read back.
+bool SkipSeparator(std::string_view text, std::size_t* pos, char current,
+                   std::string_view accepted) {
+  auto high = [&] { return *pos < text.size() && static_cast<unsigned char>(text[*pos]) >= 0x80; };
+  if (text[*pos] == current || accepted.find(text[*pos]) != std::string_view::npos) {
+    ++*pos;
+  } else if (high()) {
+    while (high()) ++*pos;
+  } else {
+    return false;
+  }
+  while (*pos < text.size() && text[*pos] == ' ') ++*pos;
+  return true;
+}
+
 std::optional<CalendarDate> TryStrToDate(std::string_view text, const TFormatSettings& settings) {
   text = Trim(text, kBlanks);
   std::vector<Number> parts;
@@ -234,10 +127,9 @@ std::optional<CalendarDate> TryStrToDate(std::string_view text, const TFormatSet
     if (!ReadNumber(text, &pos, &n)) return std::nullopt;
     parts.push_back(n);
     if (pos == text.size()) break;
-    char sep = text[pos];
-    if (sep != settings.DateSeparator && sep != '/' && sep != '-' && sep != '.')
-      return std::nullopt;
-    ++pos;
+    if (!SkipSeparator(text, &pos, settings.DateSeparator, "/-.")) return std::nullopt;
+    // Older markers may end with a separator (05.03.2024. as written in sr_RS).
+    if (pos == text.size() && parts.size() == 3) break;
     if (pos == text.size() || parts.size() == 3) return std::nullopt;
   }
   std::string order = DateOrder(settings.ShortDateFormat);
@@ -317,8 +209,7 @@ std::optional<TimeOfDay> TryStrToTime(std::string_view text, const TFormatSettin
       if (!ReadNumber(text, &pos, &fraction) || pos != text.size()) return std::nullopt;
       break;
     }
-    if (sep != settings.TimeSeparator && sep != ':' && sep != '.') return std::nullopt;
-    ++pos;
+    if (!SkipSeparator(text, &pos, settings.TimeSeparator, ":.")) return std::nullopt;
     if (pos == text.size() || parts.size() == 3) return std::nullopt;
   }
   if (parts.size() < 2) return std::nullopt;
@@ -342,41 +233,6 @@ TFormatSettings DefaultFormatSettings() {
   s.DecimalSeparator = '.';
   s.TimeAMString = kAm;
   s.TimePMString = kPm;
-  return s;
-}
-
-TFormatSettings FormatSettingsFromLangInfo(std::string_view date_format,
-                                           std::string_view time_format,
-                                           std::string_view time_format_ampm, std::string_view am,
-                                           std::string_view pm) {
-  TFormatSettings s = DefaultFormatSettings();
-  char date_separator = 0;
-  auto date = FromStrftime(date_format, time_format_ampm, &date_separator, true);
-  if (date && DateOrder(*date).size() == 3 && date_separator != 0) {
-    s.ShortDateFormat = *date;
-    s.DateSeparator = date_separator;
-  }
-  char time_separator = 0;
-  auto time = FromStrftime(time_format, time_format_ampm, &time_separator, false);
-  if (time && time_separator != 0 && time->find(kHours) != std::string::npos) {
-    s.LongTimeFormat = *time;
-    s.TimeSeparator = time_separator;
-  }
-  if (!am.empty()) s.TimeAMString = std::string(am);
-  if (!pm.empty()) s.TimePMString = std::string(pm);
-  return s;
-}
-
-TFormatSettings FormatSettingsFromLocale(const std::string& name) {
-  std::string effective = name.empty() ? EnvironmentLocaleName() : name;
-  if (IsPlainLocaleName(effective)) return DefaultFormatSettings();
-  locale_t locale = ::newlocale(LC_TIME_MASK, effective.c_str(), static_cast<locale_t>(0));
-  if (locale == static_cast<locale_t>(0)) return DefaultFormatSettings();
-  TFormatSettings s =
-      FormatSettingsFromLangInfo(::nl_langinfo_l(D_FMT, locale), ::nl_langinfo_l(T_FMT, locale),
-                                 ::nl_langinfo_l(T_FMT_AMPM, locale),
-                                 ::nl_langinfo_l(AM_STR, locale), ::nl_langinfo_l(PM_STR, locale));
-  ::freelocale(locale);
   return s;
 }
 

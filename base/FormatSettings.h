@@ -46,8 +46,10 @@ TFormatSettings DefaultFormatSettings();
 
 // The formats of the named locale ("" means the one the environment selects). The C and POSIX
 // locales, a locale the system does not have, and a locale format this program cannot read all
-// give the defaults for the part concerned. The decimal separator is always ".": value texts
-// go to the web service and must not change with the machine.
+// give the defaults for the part concerned. A format that writes anything but printable ASCII,
+// or a text the readers below do not take back as the same date or time, keeps only its fields
+// in a form they do take. The decimal separator is always ".": value texts go to the web
+// service and must not change with the machine.
 TFormatSettings FormatSettingsFromLocale(const std::string& name);
 
 // The same from the locale's strftime formats (D_FMT, T_FMT, T_FMT_AMPM) and day-half names.
@@ -76,8 +78,10 @@ AnsiString FormatTime(std::string_view format, const TimeOfDay& time,
 // Reading is tolerant: blanks around the text, any of the separators / - . and the current
 // one between the parts of a date, one- or two-digit parts, two- or four-digit years (two
 // digits fall within fifty years of today), a date without its year (this year), a date that
-// starts with a four-digit year; for a time ':' '.' or the current separator, seconds optional,
-// fractions of a second ignored, an optional day-half name. EConvertError otherwise.
+// starts with a four-digit year, a date that ends with a separator; for a time ':' '.' or the
+// current separator, seconds optional, fractions of a second ignored, an optional day-half name.
+// Blanks may follow a separator, and a run of bytes outside ASCII counts as one. EConvertError
+// otherwise.
 CalendarDate StrToDate(std::string_view text, const TFormatSettings& settings = FormatSettings());
 TimeOfDay StrToTime(std::string_view text, const TFormatSettings& settings = FormatSettings());
 

@@ -114,9 +114,16 @@ struct TransactionElement {
   const char* tpb;
 };
 
-void AppendString(std::string& block, int code, const std::string& value) {
+// The length is one byte: a longer value would wrap it and the server would read the rest of
+// the value as items of the block.
+void AppendString(std::string& block, int code, const std::string& value, const std::string& item,
+                  ErrorSide side = ErrorSide::kQuery) {
+  if (value.size() > 255) {
+    if (side == ErrorSide::kEvents) RaiseIBClientError(mdoParamValueTooLong, {AnsiToWide(item)});
+    RaiseMDOClientError(mdoParamValueTooLong, {AnsiToWide(item)});
+  }
   block += static_cast<char>(code);
-  block += static_cast<char>(value.size());  // one length byte: longer values are unsupported
+  block += static_cast<char>(value.size());
   block += value;
 }
 
@@ -177,7 +184,7 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
       case isc_dpb_sql_dialect:
         if (code == isc_dpb_sql_dialect && !value.empty())
           value[0] = static_cast<char>(value[0] - '0');
-        AppendString(block, code, value);
+        AppendString(block, code, value, "isc_dpb_" + name, side);
         break;
       case isc_dpb_num_buffers:
       case isc_dpb_verify:
@@ -240,7 +247,8 @@ std::string BuildTransactionParameterBlock(const std::vector<AnsiString>& lines)
         RaiseMDOClientError(mdoTPBConstantUnknown, {AnsiToWide(written)});
       case isc_tpb_lock_read:
       case isc_tpb_lock_write:
-        AppendString(block, code, eq == std::string::npos ? std::string() : line.substr(eq + 1));
+        AppendString(block, code, eq == std::string::npos ? std::string() : line.substr(eq + 1),
+                     "isc_tpb_" + name);
         break;
       case 1:
       case 2:

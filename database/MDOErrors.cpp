@@ -36,6 +36,7 @@ const std::map<int, std::u16string_view>& MDOClientMessages() {
       {66, u"use Open for a Select Statement"},
       {114, u"DPB Constant (%s) is unknown"},
       {115, u"TPB Constant (%s) is unknown"},
+      {117, u"Parameter block value of %s is longer than 255 bytes"},
   };
   return messages;
 }
@@ -53,10 +54,13 @@ const std::map<int, std::u16string_view>& IBClientMessages() {
   return messages;
 }
 
+// The side's own text for a number, else the query side's, else "Unknown error".
 WideString ClientMessage(const std::map<int, std::u16string_view>& table, int number,
                          std::initializer_list<WideString> args) {
-  auto it = table.find(number);
-  return FormatMessage(it == table.end() ? table.begin()->second : it->second, args);
+  if (auto own = table.find(number); own != table.end()) return FormatMessage(own->second, args);
+  const auto& shared = MDOClientMessages();
+  auto it = shared.find(number);
+  return FormatMessage(it != shared.end() ? it->second : shared.at(mdoUnknownError), args);
 }
 
 int32_t SqlCodeOf(const ISC_STATUS* status) {

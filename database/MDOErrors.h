@@ -76,9 +76,11 @@ enum MDOClientErrorCode : int {
   mdoCannotExecuteSelect = 66,
   mdoDPBConstantUnknown = 114,
   mdoTPBConstantUnknown = 115,
+  mdoParamValueTooLong = 117,
 };
 
-// Client error numbers of the event side.
+// Client error numbers of the event side. Its connection raises the query side's numbers that
+// it shares (parameter blocks, an open database) and gets their texts.
 enum IBClientErrorCode : int {
   ibLibraryNotFound = 1,
   ibDatabaseClosed = 15,

@@ -144,12 +144,13 @@ void ClientsAfterCode(TMDOQuery& query, int codigo) {
 }
 
 // The change moment is one point in time: a later day counts whatever its time of day. Each
-// comparison is written so the (fecha_aud, hora_aud) index can serve it.
+// comparison is written so the (fecha_aud, hora_aud) index can serve it; the server's time of
+// day is cast to a plain time, as in ReadServerMoment.
 void ClientsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const TimeOfDay& hora) {
   Load(query, {"select codigo,nombres,login,\"PASSWORD\" from clientes where (fecha_aud > :fecha "
                "or (fecha_aud = :fecha and hora_aud >= :hora))",
                "and (fecha_aud < current_date or (fecha_aud = current_date and hora_aud <= "
-               "current_time))"});
+               "cast(current_time as time)))"});
   BindMoment(query, fecha, hora);
   query.Open();
 }
@@ -180,7 +181,7 @@ void RepairsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const Time
       "LEFT JOIN Monedas ON Presupuestos.Moneda=Monedas.Codigo where (reparaciones.fecha_aud > "
       ":fecha or (reparaciones.fecha_aud = :fecha and reparaciones.hora_aud >= :hora))",
       "and (reparaciones.fecha_aud < current_date or (reparaciones.fecha_aud = current_date and "
-      "reparaciones.hora_aud <= current_time))");
+      "reparaciones.hora_aud <= cast(current_time as time)))");
   BindMoment(query, fecha, hora);
   query.Open();
 }
@@ -191,7 +192,7 @@ void BudgetsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const Time
       "LEFT JOIN Monedas ON Presupuestos.Moneda=Monedas.Codigo where (presupuestos.fecha_aud > "
       ":fecha or (presupuestos.fecha_aud = :fecha and presupuestos.hora_aud >= :hora))",
       "and (presupuestos.fecha_aud < current_date or (presupuestos.fecha_aud = current_date and "
-      "presupuestos.hora_aud <= current_time))");
+      "presupuestos.hora_aud <= cast(current_time as time)))");
   BindMoment(query, fecha, hora);
   query.Open();
 }
@@ -216,8 +217,10 @@ void SetBudgetState(TMDOQuery& query, const AnsiString& idreparacion, const Ansi
 
 // ---- The server's clock -----------------------------------------------------------------------
 
+// From Firebird 4 on, current_time carries a time zone; the cast gives the plain time of day in
+// the session's zone on every version. current_date is a plain date on all of them.
 DateAndTime ReadServerMoment(TMDOQuery& query) {
-  Load(query, {"select current_date, current_time from rdb$database"});
+  Load(query, {"select current_date, cast(current_time as time) from rdb$database"});
   query.Open();
   return {query.Fields(0).AsDate(), query.Fields(1).AsTime()};
 }

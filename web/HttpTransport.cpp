@@ -1,5 +1,6 @@
 #include "web/HttpTransport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <exception>
@@ -40,11 +41,14 @@ constexpr std::string_view kHttpsScheme = "https";
 
 std::atomic<long long> connectTimeoutMs{TransportTimeouts{}.connect.count()};
 std::atomic<long long> stallTimeoutS{TransportTimeouts{}.stall.count()};
+std::atomic<long long> wholeTableAnswerS{TransportTimeouts{}.wholeTableAnswer.count()};
 
 // What the header and body callbacks collect. The status line starts a new reply, so an
 // interim "100 Continue" leaves nothing behind.
 struct Reply {
   std::chrono::seconds stallLimit{};
+  std::chrono::seconds answerWait{};
+  curl_off_t requestSize = 0;
   curl_off_t moved = 0;  // bytes sent and received so far
   std::chrono::steady_clock::time_point lastMove;
   bool stalled = false;
@@ -144,7 +148,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 
 // libcurl's own low-speed check averages over several seconds, so it notices a silent server
 // late; this notices the moment nothing has moved, in either direction, for the stall limit.
-// Before the first byte of the request goes out the connect time-out is in charge.
+// Before the first byte of the request goes out the connect time-out is in charge; once the
+// whole request is out and before the first byte of the answer, the longer answer wait.
 int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off_t sent) {
   auto& reply = *static_cast<Reply*>(user);
   auto now = std::chrono::steady_clock::now();
@@ -155,7 +160,9 @@ int OnProgress(void* user, curl_off_t, curl_off_t received, curl_off_t, curl_off
     reply.lastMove = now;
     return 0;
   }
-  reply.stalled = now - reply.lastMove >= reply.stallLimit;
+  auto limit = reply.stallLimit;
+  if (received == 0 && sent >= reply.requestSize) limit = std::max(limit, reply.answerWait);
+  reply.stalled = now - reply.lastMove >= limit;
   return reply.stalled ? 1 : 0;
 }
 
@@ -199,6 +206,7 @@ Owned<curl_slist> RequestHeaders(std::string_view soapAction) {
 
 void SetOptions(CURL* curl, const std::string& url, Upload& upload, const curl_slist* headers,
                 Reply& reply, char* errorBuffer) {
+  reply.requestSize = static_cast<curl_off_t>(upload.body.Size());
   auto timeouts = CurrentTransportTimeouts();
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, kProtocols);
@@ -236,11 +244,13 @@ std::string_view TransportMessage(CURLcode code, const char* errorBuffer) {
 void SetTransportTimeouts(const TransportTimeouts& timeouts) {
   connectTimeoutMs = timeouts.connect.count();
   stallTimeoutS = timeouts.stall.count();
+  wholeTableAnswerS = timeouts.wholeTableAnswer.count();
 }
 
 TransportTimeouts CurrentTransportTimeouts() {
   return {std::chrono::milliseconds(connectTimeoutMs.load()),
-          std::chrono::seconds(stallTimeoutS.load())};
+          std::chrono::seconds(stallTimeoutS.load()),
+          std::chrono::seconds(wholeTableAnswerS.load())};
 }
 
 void CheckEndpointUrl(std::u16string_view url) {
@@ -265,12 +275,13 @@ std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction
   return PostSoapRequest(url, soapAction, whole);
 }
 
-std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
-                            RequestBody& body) {
+std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction, RequestBody& body,
+                            std::chrono::seconds answerWait) {
   CURL* curl = KeptHandle();
   std::string utf8Url = WideToUtf8(url);
   Owned<curl_slist> headers = RequestHeaders(soapAction);
   Reply reply;
+  reply.answerWait = answerWait;
   Upload upload{body, nullptr};
   char errorBuffer[CURL_ERROR_SIZE] = {};
   CallScope scope(curl);

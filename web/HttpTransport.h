@@ -10,11 +10,14 @@
 
 namespace fesko::web {
 
-// How long a call waits for a connection, and for the next byte of a reply that has gone quiet.
-// Process-wide; tests shorten them.
+// How long a call waits for a connection, and for the next byte of a reply that has gone quiet;
+// a whole-table load, which the web service imports before it answers (minutes for a large
+// table), waits longer for its answer to begin once its request is sent. Process-wide; tests
+// shorten them.
 struct TransportTimeouts {
   std::chrono::milliseconds connect{60'000};
   std::chrono::seconds stall{60};
+  std::chrono::seconds wholeTableAnswer{10 * 60};
 };
 void SetTransportTimeouts(const TransportTimeouts& timeouts);
 TransportTimeouts CurrentTransportTimeouts();
@@ -38,9 +41,11 @@ class RequestBody {
 
 // Posts the UTF-8 SOAP request `body` to `url` with the SOAPAction header and returns the reply
 // body. Throws ESOAPHTTPException for a failed transfer, a status of 300 or more other than 500
-// (a 500 carries a SOAP fault and is returned), and a plain-text or HTML reply.
-std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
-                            RequestBody& body);
+// (a 500 carries a SOAP fault and is returned), and a plain-text or HTML reply. Once the whole
+// body has been sent, the reply may take `answerWait` to begin when that is longer than the
+// stall limit.
+std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction, RequestBody& body,
+                            std::chrono::seconds answerWait = {});
 std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
                             std::string_view body);
 

@@ -388,9 +388,10 @@ WideString ReadExecuteResponse(std::string_view body) {
 }
 
 WideString CallExecute(std::u16string_view url, std::string_view soapAction, std::int32_t Idcompra,
-                       std::optional<std::u16string_view> Readfilexmls) {
+                       std::optional<std::u16string_view> Readfilexmls,
+                       std::chrono::seconds answerWait) {
   ExecuteRequest request(Idcompra, Readfilexmls);
-  std::string reply = PostSoapRequest(url, soapAction, request);
+  std::string reply = PostSoapRequest(url, soapAction, request, answerWait);
   return ReadExecuteResponse(reply);
 }
 

@@ -51,8 +51,10 @@ std::string BuildExecuteRequest(std::int32_t Idcompra,
 WideString ReadExecuteResponse(std::string_view body);
 
 // Builds the request, posts it to `url` with `soapAction` and reads the reply. Blocks until the
-// reply is read or the call fails; every failure is an exception.
+// reply is read or the call fails; every failure is an exception. `answerWait` as for
+// PostSoapRequest.
 WideString CallExecute(std::u16string_view url, std::string_view soapAction, std::int32_t Idcompra,
-                       std::optional<std::u16string_view> Readfilexmls);
+                       std::optional<std::u16string_view> Readfilexmls,
+                       std::chrono::seconds answerWait = {});
 
 }  // namespace fesko::web

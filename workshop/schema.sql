@@ -89,7 +89,7 @@ set term ^ ;
 create trigger clientes_aud for clientes active before insert or update position 0 as
 begin
   new.fecha_aud = current_date;
-  new.hora_aud = current_time;
+  new.hora_aud = cast(current_time as time);
 end^
 
 create trigger clientes_nuevo for clientes active after insert position 10 as
@@ -105,7 +105,7 @@ end^
 create trigger reparaciones_aud for reparaciones active before insert or update position 0 as
 begin
   new.fecha_aud = current_date;
-  new.hora_aud = current_time;
+  new.hora_aud = cast(current_time as time);
 end^
 
 create trigger reparaciones_nueva for reparaciones active after insert position 10 as
@@ -121,7 +121,7 @@ end^
 create trigger presupuestos_aud for presupuestos active before insert or update position 0 as
 begin
   new.fecha_aud = current_date;
-  new.hora_aud = current_time;
+  new.hora_aud = cast(current_time as time);
 end^
 
 create trigger presupuestos_editado for presupuestos active after insert or update position 10 as

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "base/MessageBox.h"
+#include "database/FbClient.h"
+#include "database/IBEvents.h"
 #include "database/MDODatabase.h"
 #include "database/MDOErrors.h"
 #include "tests/support/TestDatabase.h"
@@ -10,6 +12,15 @@ using namespace fesko::db;
 using fesko::test::CreateDatabase;
 
 namespace {
+
+ISC_STATUS LostLinkInfo(ISC_STATUS* status, isc_db_handle*, short, const ISC_SCHAR*, short,
+                        ISC_SCHAR*) {
+  static const char host[] = "localhost";
+  const ISC_STATUS failed[] = {isc_arg_gds, isc_network_error, isc_arg_string,
+                               reinterpret_cast<ISC_STATUS>(host), isc_arg_end};
+  for (ISC_STATUS item : failed) *status++ = item;
+  return isc_network_error;
+}
 
 class ConnectionTest : public ::testing::Test {
  protected:
@@ -89,6 +100,11 @@ TEST(ParameterBlock, UnknownAndUnsupportedNamesAreClientErrors) {
             std::string("\x03\x0f\x11\x07"));
   EXPECT_EQ(BuildTransactionParameterBlock({"lock_read=CLIENTES"}),
             std::string("\x03\x0a\x08") + "CLIENTES");
+  // One length byte: 255 bytes fit, a longer value is refused rather than wrapped.
+  EXPECT_EQ(BuildDatabaseParameterBlock({"password=" + std::string(255, 'x')}).size(), 258u);
+  EXPECT_THROW(BuildDatabaseParameterBlock({"password=" + std::string(256, 'x')}), EMDOClientError);
+  EXPECT_THROW(BuildTransactionParameterBlock({"lock_write=" + std::string(300, 'T')}),
+               EMDOClientError);
 }
 
 TEST_F(ConnectionTest, OpensWithTheTestUserAndReportsDialectThree) {
@@ -120,6 +136,35 @@ TEST_F(ConnectionTest, RefusedAttachmentsCarryTheServersText) {
   EXPECT_NE(text.find("\r\n"), std::string::npos);
   EXPECT_NE(text.back(), '.');
   EXPECT_EQ(wrong_path.FirebirdCode, 335544344);  // isc_io_error
+}
+
+TEST_F(ConnectionTest, AFailedDialectQueryAndALongValueAreErrorsThatLeaveBothSidesClosed) {
+  // The information call fails right after attaching, as when the server goes away then.
+  {
+    ReplaceEntryPoint info(&FbClient::isc_database_info, &LostLinkInfo);
+    TMDODatabase db;
+    auto lost = Catch<EMDOFirebirdError>([&] { Connect(db); });
+    EXPECT_EQ(lost.FirebirdCode, isc_network_error);
+    EXPECT_FALSE(db.Connected());
+    TIBDatabase events;
+    events.SetDatabaseName(*database_);
+    EXPECT_THROW(events.Open(), EIBInterBaseError);
+    EXPECT_FALSE(events.Connected());
+  }
+
+  // The event side's errors carry their own texts, also those it shares with the query side.
+  TIBDatabase events;
+  events.SetDatabaseName(*database_);
+  events.SetParam("user_name", test::DbUser());
+  events.SetParam("password", std::string(300, 'x'));
+  auto too_long = Catch<EIBClientError>([&] { events.Open(); });
+  EXPECT_EQ(too_long.Message(),
+            u"Parameter block value of isc_dpb_password is longer than 255 bytes");
+  EXPECT_FALSE(events.Connected());
+  events.SetParam("password", test::DbPassword());
+  events.Open();
+  EXPECT_EQ(Catch<EIBClientError>([&] { events.SetDatabaseName("localhost:/x.fdb"); }).Message(),
+            u"Cannot perform operation -- DB is currently open");
 }
 
 TEST_F(ConnectionTest, NameAndParametersAreFrozenWhileOpen) {

@@ -179,7 +179,7 @@ class WebFaultsGround : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     // A stall costs seconds, not a minute, yet a reply slowed by a busy machine is no stall.
-    web::SetTransportTimeouts({5000ms, 3s});
+    web::SetTransportTimeouts({5000ms, 3s, 6s});
   }
 
   void SetUp() override {
