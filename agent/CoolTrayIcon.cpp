@@ -1,6 +1,9 @@
 #include "agent/CoolTrayIcon.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -13,6 +16,39 @@ namespace fesko {
 namespace {
 
 constexpr int kTrayWatchInterval = 3000;
+// A notification service that does not answer in this time is taken as absent: the UI thread
+// waits for the answer, which carries the id the next balloon replaces.
+constexpr int kNotifyTimeoutMs = 3000;
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kWatcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+
+// The same question Qt asks when it creates a tray icon: is there a StatusNotifier host?
+bool StatusNotifierHostRegistered() {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  QDBusMessage get = QDBusMessage::createMethodCall(
+      kWatcher, QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  get << kWatcher << QStringLiteral("IsStatusNotifierHostRegistered");
+  QDBusMessage reply = bus.call(get, QDBus::Block, kNotifyTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+  return qvariant_cast<QDBusVariant>(reply.arguments().front()).variant().toBool();
+}
+
+// The icon names of the freedesktop naming spec for the balloon kinds.
+QString NotificationIcon(TBalloonHintIcon kind) {
+  switch (kind) {
+    case bitInfo:
+      return QStringLiteral("dialog-information");
+    case bitWarning:
+      return QStringLiteral("dialog-warning");
+    case bitError:
+      return QStringLiteral("dialog-error");
+    default:
+      return {};
+  }
+}
 
 qint64 NowMs() {
   using namespace std::chrono;
@@ -27,6 +63,7 @@ QString ToQString(const WideString& text) {
 
 TCoolTrayIcon::TCoolTrayIcon(QWidget* main_window)
     : QObject(main_window), main_window_(main_window) {
+  status_notifier_ = StatusNotifierHostRegistered();
   icon_.setIcon(DrawIcon());
   connect(&icon_, &QSystemTrayIcon::activated, this, &TCoolTrayIcon::Activated);
   // Desktops announce a restarted tray in different ways, or not at all; looking now and then
@@ -72,13 +109,31 @@ void TCoolTrayIcon::ShowBalloon(const WideString& title, const WideString& text,
                                 TBalloonHintIcon kind, int seconds) {
   Balloon balloon{title.substr(0, kMaxBalloonTitle), text.substr(0, kMaxBalloonText), kind,
                   seconds * 1000};
-  // The platform replaces a balloon it still shows with the new one; a desktop without a
-  // tray shows nothing and says nothing.
   balloon_ = balloon;
   balloon_until_ = NowMs() + balloon.timeout_ms;
-  icon_.showMessage(ToQString(balloon.title), ToQString(balloon.text),
-                    static_cast<QSystemTrayIcon::MessageIcon>(kind), balloon.timeout_ms);
+  // Qt's own balloon on a StatusNotifier tray stacks a new notification every time and puts
+  // the text in the tooltip; the notification service replaces the previous one by its id.
+  // Without the service, Qt's balloon replaces its own on an XEmbed tray; a desktop without a
+  // tray shows nothing and says nothing.
+  if (!Notify(balloon)) {
+    icon_.showMessage(ToQString(balloon.title), ToQString(balloon.text),
+                      static_cast<QSystemTrayIcon::MessageIcon>(kind), balloon.timeout_ms);
+  }
   if (OnBalloon) OnBalloon(balloon);
+}
+
+bool TCoolTrayIcon::Notify(const Balloon& balloon) {
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) return false;
+  QDBusMessage call = QDBusMessage::createMethodCall(kNotifications, kNotificationsPath,
+                                                     kNotifications, QStringLiteral("Notify"));
+  call << QCoreApplication::applicationName() << static_cast<uint>(notification_id_)
+       << NotificationIcon(balloon.kind) << ToQString(balloon.title) << ToQString(balloon.text)
+       << QStringList() << QVariantMap() << static_cast<int>(balloon.timeout_ms);
+  QDBusMessage reply = bus.call(call, QDBus::Block, kNotifyTimeoutMs);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+  notification_id_ = reply.arguments().front().toUInt();
+  return true;
 }
 
 std::optional<TCoolTrayIcon::Balloon> TCoolTrayIcon::CurrentBalloon() const {
@@ -111,15 +166,25 @@ void TCoolTrayIcon::CheckTrayHost() {
 }
 
 void TCoolTrayIcon::Activated(QSystemTrayIcon::ActivationReason reason) {
-  if (reason == QSystemTrayIcon::DoubleClick && OnDblClick) OnDblClick();
+  QSystemTrayIcon::ActivationReason gesture =
+      status_notifier_ ? QSystemTrayIcon::Trigger : QSystemTrayIcon::DoubleClick;
+  if (reason == gesture && OnDblClick) OnDblClick();
 }
 
 QIcon TCoolTrayIcon::DrawIcon() {
-  // A blue tile with a white arrow pointing up: the program sends data away.
-  QPixmap pixmap(32, 32);
+  // A blue tile with a white arrow pointing up: the program sends data away. Drawn at the sizes
+  // trays ask for, so that none scales a small picture up.
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64}) icon.addPixmap(DrawIcon(size));
+  return icon;
+}
+
+QPixmap TCoolTrayIcon::DrawIcon(int size) {
+  QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
   QPainter painter(&pixmap);
   painter.setRenderHint(QPainter::Antialiasing);
+  painter.scale(size / 32.0, size / 32.0);
   painter.setPen(Qt::NoPen);
   painter.setBrush(QColor(0x1f, 0x5f, 0xb0));
   painter.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
@@ -135,7 +200,7 @@ QIcon TCoolTrayIcon::DrawIcon() {
   painter.setBrush(Qt::white);
   painter.drawPath(arrow);
   painter.end();
-  return QIcon(pixmap);
+  return pixmap;
 }
 
 }  // namespace fesko

@@ -1,10 +1,12 @@
 // The tray icon TCoolTrayIcon: the program's only presence on the desktop. It carries the
-// tooltip, the menu on the right button, the main window on a double-click and the balloons
-// that report uploads. Without a tray host it still works; its balloons then go nowhere.
+// tooltip, the menu on the right button, the main window on a double-click (a click on
+// StatusNotifier trays) and the balloons that report uploads. Without a tray host it still
+// works; its balloons then go nowhere.
 #pragma once
 
 #include <QIcon>
 #include <QObject>
+#include <QPixmap>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
@@ -52,6 +54,7 @@ class TCoolTrayIcon : public QObject {
   void Loaded();
 
   // Replaces any balloon still shown. The title is cut to 63 characters, the text to 255.
+  // Through the desktop's notification service where there is one, else Qt's own balloon.
   void ShowBalloon(const WideString& title, const WideString& text, TBalloonHintIcon kind,
                    int seconds);
   // The balloon still within its time-out, if any.
@@ -74,12 +77,20 @@ class TCoolTrayIcon : public QObject {
 
  private:
   static QIcon DrawIcon();
+  static QPixmap DrawIcon(int size);
   void Activated(QSystemTrayIcon::ActivationReason reason);
+  // Sends the balloon to org.freedesktop.Notifications, replacing the one sent before; false
+  // where no such service answers.
+  bool Notify(const Balloon& balloon);
 
   QWidget* main_window_;
   QSystemTrayIcon icon_;
   QTimer tray_watch_;
   bool tray_was_available_ = false;
+  // Qt exports the icon as a StatusNotifierItem when a host is registered as it is created;
+  // there a left click is the activation gesture, and no double-click ever comes.
+  bool status_notifier_ = false;
+  unsigned notification_id_ = 0;
   std::optional<Balloon> balloon_;
   qint64 balloon_until_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "agent/BusyCursor.h"
 #include "agent/QtUiThread.h"
 #include "agent/TrayMenu.h"
 #include "base/ApplicationErrors.h"
@@ -28,6 +29,7 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
       sync_(data, *this) {
   // The event listeners hand their deliveries to this thread.
   InstallQtUiThread();
+  InstallBusyCursor();
   setObjectName(QStringLiteral("FrmPpal"));
   setWindowTitle(QStringLiteral("Fesko15318"));
   setFixedSize(260, 90);

@@ -164,6 +164,17 @@ void TOperatorDialog::showEvent(QShowEvent* event) {
   if (shown_ || event->spontaneous()) return;
   shown_ = true;
   RunHandler([this] { FormShow(); });
+  // The operator types as soon as the dialog is up: unless FormShow chose a control, the focus
+  // starts on the first one in tab order, never on the exit button, which Enter would press.
+  if (focusWidget() == nullptr || focusWidget() == exit_) {
+    for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+      if (w != exit_ && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+          w->isVisibleTo(this)) {
+        w->setFocus(Qt::TabFocusReason);
+        break;
+      }
+    }
+  }
 }
 
 bool TOperatorDialog::eventFilter(QObject* watched, QEvent* event) {

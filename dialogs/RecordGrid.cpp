@@ -16,6 +16,8 @@ QTableWidget* MakeRecordGrid(QWidget* parent, const char* name, QRect geometry) 
   grid->setObjectName(QString::fromLatin1(name));
   grid->setGeometry(geometry);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // Tab leaves the grid for the next control instead of walking its cells.
+  grid->setTabKeyNavigation(false);
   grid->setSelectionBehavior(QAbstractItemView::SelectRows);
   grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   grid->setShowGrid(true);

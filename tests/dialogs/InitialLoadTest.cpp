@@ -350,6 +350,10 @@ TEST_F(InitialLoadTest, EveryListModeHasItsCaptionsGridDocumentAndService) {
               expected.mode != 4);
     EXPECT_EQ(QApplication::focusWidget(), form.btninicialiar);
     EXPECT_TRUE(boxes.Boxes().empty()) << test::Describe(boxes.Boxes());
+    // Tab leaves the grid for the next control instead of walking its cells.
+    form.Grillaestados->setFocus();
+    QTest::keyClick(form.Grillaestados, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.btninicialiar);
 
     // Enter on the focused button starts the sending, with its question.
     boxes.SetNextAnswer(IDYES);
