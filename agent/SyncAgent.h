@@ -45,6 +45,10 @@ class TSyncAgent {
   void NewRepairs() { LivePass(ChangeKind::NewRepairs); }
   void ChangedRepairs() { LivePass(ChangeKind::ChangedRepairs); }
   void ChangedBudgets() { LivePass(ChangeKind::ChangedBudgets); }
+  // The five live passes, as if each event had come: what a failed upload, a missed event or a
+  // listener that cannot wait left behind goes out. Skipped while another pass or the poll runs
+  // (a box of theirs lets the event loop run).
+  void Sweep();
 
   // One tick of the poll timer, and the show handler's refresh of the account and interval.
   void Poll();
@@ -63,8 +67,21 @@ class TSyncAgent {
   void SetPollMinutes(int minutes);
   DateAndTime WindowStart(const DateAndTime& marker) const;
 
+  // Marks a pass or the poll as running for its scope.
+  class Busy {
+   public:
+    explicit Busy(int& depth) : depth_(depth) { ++depth_; }
+    ~Busy() { --depth_; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+   private:
+    int& depth_;
+  };
+
   db::TDataModule1& data_;
   SyncHost& host_;
+  int busy_ = 0;
   WideString base_url_;
   // What each changed kind last sent for the codes still inside the late-commit window (by
   // kind; those of new rows stay empty), and the moment the markers were first seeded, if this

@@ -5,16 +5,24 @@
 #include <QMenu>
 #include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <cstdio>
+#include <utility>
 
 #include "agent/QtUiThread.h"
 #include "agent/TrayMenu.h"
 #include "base/ApplicationErrors.h"
+#include "base/MessageBox.h"
 
 namespace fesko {
 namespace {
 constexpr int kStoredPollInterval = 6000000;
-}
+constexpr int kSweepInterval = 60000;
+constexpr std::u16string_view kEventWaitFailedText =
+    u"No se puede esperar los avisos de la base de datos (error %1). Los cambios se enviarán "
+    u"cada minuto.";
+}  // namespace
 
 TFrmPpal::TFrmPpal(db::TDataModule1& data)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -37,11 +45,15 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
   layout->addWidget(txtcuenta);
   Timer1 = new TTimer(kStoredPollInterval, this);
   Timer1->OnTimer = [this] { RunHandler([this] { Timer1Timer(); }); };
+  SweepTimer = new TTimer(kSweepInterval, this);
+  SweepTimer->OnTimer = [this] { RunHandler([this] { SweepTimerTimer(); }); };
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
   CreateTrayIcon();
   RunHandler([this] { FormCreate(); });
+  // Once the first waits are queued: what changed while the catch-up ran goes out now.
+  QTimer::singleShot(0, this, [this] { RunHandler([this] { SweepTimerTimer(); }); });
 }
 
 TFrmPpal::~TFrmPpal() {
@@ -72,6 +84,7 @@ void TFrmPpal::FormCreate() {
     w.events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
       (this->*handler)();
     };
+    w.events.OnError = [this](db::TIBEvents& events, int code) { EventWaitFailed(events, code); };
     w.events.UnRegisterEvents();
     w.events.Events.Add(w.name);
     w.events.RegisterEvents();
@@ -98,6 +111,24 @@ void TFrmPpal::EventoEditarPresupuestoEventAlert() {
 
 void TFrmPpal::Timer1Timer() {
   sync_.Poll();
+}
+
+void TFrmPpal::SweepTimerTimer() {
+  // An open box or dialog may be in the middle of its own unit of work or send.
+  if (QApplication::activeModalWidget()) return;
+  sync_.Sweep();
+}
+
+// A wait that cannot be queued (the server's event port out of reach) leaves its kind to the
+// sweep; the operator hears of it once.
+void TFrmPpal::EventWaitFailed(db::TIBEvents&, int error_code) {
+  if (std::exchange(wait_failure_reported_, true)) return;
+  WideString text = QString::fromUtf16(kEventWaitFailedText.data(),
+                                       static_cast<qsizetype>(kEventWaitFailedText.size()))
+                        .arg(error_code)
+                        .toStdU16String();
+  std::fprintf(stderr, "%s\n", WideToUtf8(text).c_str());
+  MessageBox(text, AnsiToWide(kApplicationTitle), MB_OK | MB_ICONWARNING);
 }
 
 AnsiString TFrmPpal::AccountText() {
