@@ -11,6 +11,7 @@
 #include "agent/UPpal.h"
 #include "base/ApplicationErrors.h"
 #include "base/ConfigFile.h"
+#include "base/MessageBox.h"
 #include "database/Datamodule.h"
 
 namespace {
@@ -26,9 +27,8 @@ void ChoosePlatform() {
   };
   if (!set(kPlatformVariable) && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
     ::setenv(kPlatformVariable, fesko::kOffscreenPlatform, 1);
-    std::fputs(
-        "Dunmar: no desktop (neither DISPLAY nor WAYLAND_DISPLAY is set); running offscreen\n",
-        stderr);
+    fesko::LogLine(
+        "Dunmar: no desktop (neither DISPLAY nor WAYLAND_DISPLAY is set); running offscreen");
   }
 }
 

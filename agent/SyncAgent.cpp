@@ -5,9 +5,11 @@
 #include <climits>
 #include <functional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "agent/StopSignals.h"
+#include "base/MessageBox.h"
 #include "base/Moments.h"
 #include "base/TextHelpers.h"
 #include "database/MDOErrors.h"
@@ -16,6 +18,7 @@
 #include "web/DownloadReply.h"
 #include "web/RecordDocument.h"
 #include "web/Services.h"
+#include "web/WebErrors.h"
 
 namespace fesko {
 namespace {
@@ -147,6 +150,24 @@ void TSyncAgent::SetPollMinutes(int minutes) {
 
 void TSyncAgent::Send(ChangeKind kind, const WideString& document) {
   web::OpenServicePort(EntryOf(kind).service, base_url_).Execute(AccountNumber(), document);
+  WebAnswered();
+}
+
+void TSyncAgent::WebAnswered() {
+  static constexpr std::u16string_view kWebBackTitle = u"Fesko 15318 - Servicio Web";
+  static constexpr std::u16string_view kWebBackText = u"El servicio web responde de nuevo";
+  if (!std::exchange(web_failing_, false)) return;
+  host_.ShowBalloon(WideString(kWebBackTitle), WideString(kWebBackText));
+}
+
+void TSyncAgent::ReportingOnce(const std::function<void()>& pass) {
+  try {
+    pass();
+  } catch (const std::exception& error) {
+    // The units report their database errors themselves: what gets here is a web call's.
+    if (!std::exchange(web_failing_, true)) throw;
+    LogLine(error.what());
+  }
 }
 
 void TSyncAgent::ReadSettings() {
@@ -166,6 +187,10 @@ DateAndTime TSyncAgent::WindowStart(const DateAndTime& marker) const {
 
 void TSyncAgent::CatchUp() {
   Busy busy(busy_);
+  ReportingOnce([this] { CatchUpPass(); });
+}
+
+void TSyncAgent::CatchUpPass() {
   SyncMarkers markers;
   {
     TMarkerFile file;
@@ -227,11 +252,13 @@ void TSyncAgent::CatchUp() {
 
 void TSyncAgent::LivePass(ChangeKind kind) {
   Busy busy(busy_);
-  if (IsNewKind(kind)) {
-    SendNewRows(kind);
-  } else {
-    SendChangedRows(kind);
-  }
+  ReportingOnce([this, kind] {
+    if (IsNewKind(kind)) {
+      SendNewRows(kind);
+    } else {
+      SendChangedRows(kind);
+    }
+  });
 }
 
 void TSyncAgent::Sweep() {
@@ -327,6 +354,7 @@ void TSyncAgent::Poll() {
   WideString reply;
   try {
     reply = web::OpenServicePort(Service::download, base_url_).Execute(AccountNumber());
+    WebAnswered();
   } catch (const std::exception&) {
     // The web service may be away for a while; the next tick asks again.
   }

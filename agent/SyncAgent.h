@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 #include "agent/SyncMarkers.h"
 #include "base/FormatSettings.h"
@@ -60,9 +62,15 @@ class TSyncAgent {
   // For each code of one changed kind, a digest of its documents in the order they went out.
   using Digests = std::map<int, std::size_t>;
 
+  void CatchUpPass();
   void SendNewRows(ChangeKind kind);
   void SendChangedRows(ChangeKind kind);
   void Send(ChangeKind kind, const WideString& document);
+  // Runs a pass; while the web service keeps failing, only the first failure goes on to its
+  // box, the others, of any kind, to standard error until a call succeeds.
+  void ReportingOnce(const std::function<void()>& pass);
+  // A web call succeeded: a trouble noted before is over.
+  void WebAnswered();
   int AccountNumber();
   void SetPollMinutes(int minutes);
   DateAndTime WindowStart(const DateAndTime& marker) const;
@@ -82,6 +90,7 @@ class TSyncAgent {
   db::TDataModule1& data_;
   SyncHost& host_;
   int busy_ = 0;
+  bool web_failing_ = false;
   WideString base_url_;
   // What each changed kind last sent for the codes still inside the late-commit window (by
   // kind; those of new rows stay empty), and the moment the markers were first seeded, if this

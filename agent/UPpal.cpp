@@ -7,7 +7,6 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <cstdio>
 #include <utility>
 
 #include "agent/QtUiThread.h"
@@ -127,7 +126,7 @@ void TFrmPpal::EventWaitFailed(db::TIBEvents&, int error_code) {
                                        static_cast<qsizetype>(kEventWaitFailedText.size()))
                         .arg(error_code)
                         .toStdU16String();
-  std::fprintf(stderr, "%s\n", WideToUtf8(text).c_str());
+  LogLine(WideToUtf8(text));
   MessageBox(text, AnsiToWide(kApplicationTitle), MB_OK | MB_ICONWARNING);
 }
 

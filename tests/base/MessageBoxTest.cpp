@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
+
 #include "base/MessageBox.h"
 
 using namespace fesko;
@@ -27,4 +30,16 @@ TEST(MessageBoxSeam, WithoutAPersonBoxesGoToStandardErrorAndQuestionsAreRefused)
   EXPECT_EQ(ok, IDOK);
   EXPECT_NE(err.find("[Pregunta] ¿Seguro?"), std::string::npos);
   EXPECT_NE(err.find("[Error] Falló"), std::string::npos);
+  // Every line starts with the date and time; a line only logged has no caption.
+  testing::internal::CaptureStderr();
+  LogLine("anotado");
+  err += testing::internal::GetCapturedStderr();
+  std::regex stamped(
+      R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[Pregunta\] ¿Seguro\?|\[Error\] Falló|anotado)$)");
+  std::istringstream lines(err);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+  }
+  EXPECT_EQ(count, 3);
 }
