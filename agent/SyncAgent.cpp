@@ -157,6 +157,7 @@ void TSyncAgent::WebAnswered() {
   static constexpr std::u16string_view kWebBackTitle = u"Fesko 15318 - Servicio Web";
   static constexpr std::u16string_view kWebBackText = u"El servicio web responde de nuevo";
   if (!std::exchange(web_failing_, false)) return;
+  host_.SetWebFailing(false);
   host_.ShowBalloon(WideString(kWebBackTitle), WideString(kWebBackText));
 }
 
@@ -165,7 +166,10 @@ void TSyncAgent::ReportingOnce(const std::function<void()>& pass) {
     pass();
   } catch (const std::exception& error) {
     // The units report their database errors themselves: what gets here is a web call's.
-    if (!std::exchange(web_failing_, true)) throw;
+    if (!std::exchange(web_failing_, true)) {
+      host_.SetWebFailing(true);
+      throw;
+    }
     LogLine(error.what());
   }
 }

@@ -24,6 +24,8 @@ class SyncHost {
   virtual void SetAccountText(const AnsiString& text) = 0;
   virtual void SetPollInterval(int milliseconds) = 0;
   virtual void ShowBalloon(const WideString& title, const WideString& text) = 0;
+  // The web service has failed since now (true) or answers again (false).
+  virtual void SetWebFailing(bool failing) = 0;
 
  protected:
   ~SyncHost() = default;

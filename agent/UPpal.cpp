@@ -5,6 +5,8 @@
 #include <QMenu>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
+#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <utility>
@@ -18,6 +20,8 @@ namespace fesko {
 namespace {
 constexpr int kStoredPollInterval = 6000000;
 constexpr int kSweepInterval = 60000;
+constexpr char kTrayHint[] = "Fesko 15318";
+constexpr char kWebFailingLine[] = "El servicio web no responde desde las %1";
 constexpr std::u16string_view kEventWaitFailedText =
     u"No se puede esperar los avisos de la base de datos (error %1). Los cambios se enviarán "
     u"cada minuto.";
@@ -147,6 +151,20 @@ void TFrmPpal::ShowBalloon(const WideString& title, const WideString& text) {
   CoolTrayIcon1->ShowBalloon(title, text, bitInfo, 25);
 }
 
+void TFrmPpal::SetWebFailing(bool failing) {
+  // The tooltip's second line and a warning icon say how it stands until the web answers again.
+  QString hint = QString::fromLatin1(kTrayHint);
+  if (failing) {
+    normal_icon_ = CoolTrayIcon1->Icon().icon();
+    hint += u'\n' + QString::fromUtf8(kWebFailingLine)
+                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    CoolTrayIcon1->Icon().setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+  } else if (!normal_icon_.isNull()) {
+    CoolTrayIcon1->Icon().setIcon(normal_icon_);
+  }
+  CoolTrayIcon1->SetHint(hint);
+}
+
 // ---- Tray icon and menu
 
 void TFrmPpal::CreateTrayIcon() {
@@ -155,7 +173,7 @@ void TFrmPpal::CreateTrayIcon() {
   connect(CerrarGestor1, &QAction::triggered, this, &QWidget::close);
   FillTrayMenu(*PopupMenu1, data_, [this] { return sync_.BaseUrl(); });
   CoolTrayIcon1 = new TCoolTrayIcon(this);
-  CoolTrayIcon1->SetHint(QStringLiteral("Fesko 15318"));
+  CoolTrayIcon1->SetHint(QString::fromLatin1(kTrayHint));
   CoolTrayIcon1->SetPopupMenu(PopupMenu1);
   CoolTrayIcon1->OnStartup = [this](bool& show_main_form) { CoolTrayIcon1Startup(show_main_form); };
   CoolTrayIcon1->OnDblClick = [this] { RunHandler([this] { CoolTrayIcon1DblClick(); }); };

@@ -68,10 +68,12 @@ class TFrmPpal : public QWidget, private SyncHost {
   void SetAccountText(const AnsiString& text) override;
   void SetPollInterval(int milliseconds) override;
   void ShowBalloon(const WideString& title, const WideString& text) override;
+  void SetWebFailing(bool failing) override;
 
   db::TDataModule1& data_;
   TSyncAgent sync_;
   bool wait_failure_reported_ = false;
+  QIcon normal_icon_;
 };
 
 }  // namespace fesko

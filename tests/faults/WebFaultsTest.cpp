@@ -398,6 +398,9 @@ void WebFaultsGround::Live(const Fault& fault, int n) {
   Pump(2s);
   auto shown = boxes_.Boxes();
   EXPECT_EQ(shown.size(), 1u) << Seen(shown);
+  EXPECT_TRUE(window_->CoolTrayIcon1->Hint().startsWith(
+      "Fesko 15318\nEl servicio web no responde desde las "))
+      << window_->CoolTrayIcon1->Hint().toStdString();
   for (const auto& box : shown) {
     EXPECT_EQ(box.caption, u"Application Error");
     EXPECT_TRUE(box.text.starts_with(u"Exception E")) << WideToUtf8(box.text);
@@ -414,6 +417,7 @@ void WebFaultsGround::Live(const Fault& fault, int n) {
   EXPECT_EQ(Seen(boxes_.Boxes()), "");
   ASSERT_FALSE(balloons_.empty());
   EXPECT_EQ(balloons_[0], "Fesko 15318 - Servicio Web") << "the web service answers again";
+  EXPECT_EQ(window_->CoolTrayIcon1->Hint(), "Fesko 15318");
   Note(fault, saw, "the sweep's next tick");
 }
 
