@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <sstream>
 
 #include "base/MessageBox.h"
@@ -34,12 +33,16 @@ TEST(MessageBoxSeam, WithoutAPersonBoxesGoToStandardErrorAndQuestionsAreRefused)
   testing::internal::CaptureStderr();
   LogLine("anotado");
   err += testing::internal::GetCapturedStderr();
-  std::regex stamped(
-      R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\[Pregunta\] ¿Seguro\?|\[Error\] Falló|anotado)$)");
   std::istringstream lines(err);
   int count = 0;
   for (std::string line; std::getline(lines, line); ++count) {
-    EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    // "YYYY-MM-DD HH:MM:SS " and then the box or the line.
+    bool stamped = line.size() > 20 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
+                   line[13] == ':' && line[16] == ':' && line[19] == ' ';
+    EXPECT_TRUE(stamped) << line;
+    std::string rest = stamped ? line.substr(20) : line;
+    EXPECT_TRUE(rest == "[Pregunta] ¿Seguro?" || rest == "[Error] Falló" || rest == "anotado")
+        << line;
   }
   EXPECT_EQ(count, 3);
 }
