@@ -149,7 +149,12 @@ void TSyncAgent::SetPollMinutes(int minutes) {
 }
 
 void TSyncAgent::Send(ChangeKind kind, const WideString& document) {
-  web::OpenServicePort(EntryOf(kind).service, base_url_).Execute(AccountNumber(), document);
+  try {
+    web::OpenServicePort(EntryOf(kind).service, base_url_).Execute(AccountNumber(), document);
+  } catch (...) {
+    send_failed_ = true;
+    throw;
+  }
   WebAnswered();
 }
 
@@ -162,10 +167,11 @@ void TSyncAgent::WebAnswered() {
 }
 
 void TSyncAgent::ReportingOnce(const std::function<void()>& pass) {
+  send_failed_ = false;
   try {
     pass();
   } catch (const std::exception& error) {
-    // The units report their database errors themselves: what gets here is a web call's.
+    if (!std::exchange(send_failed_, false)) throw;
     if (!std::exchange(web_failing_, true)) {
       host_.SetWebFailing(true);
       throw;

@@ -93,6 +93,7 @@ class TSyncAgent {
   SyncHost& host_;
   int busy_ = 0;
   bool web_failing_ = false;
+  bool send_failed_ = false;  // the error leaving a pass is a web call's
   WideString base_url_;
   // What each changed kind last sent for the codes still inside the late-commit window (by
   // kind; those of new rows stay empty), and the moment the markers were first seeded, if this
