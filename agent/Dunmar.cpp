@@ -1,51 +1,23 @@
 // Dunmar: the program's entry. Creates the data module, connects both connections with the
 // settings of config.ini, creates the hidden main window and runs the message loop.
 #include <QApplication>
-#include <QSocketNotifier>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
 
 #include "agent/QtMessageBox.h"
+#include "agent/StopSignals.h"
 #include "agent/UPpal.h"
 #include "base/ApplicationErrors.h"
 #include "base/ConfigFile.h"
+#include "base/MessageBox.h"
 #include "database/Datamodule.h"
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
 constexpr char kPlatformVariable[] = "QT_QPA_PLATFORM";
 constexpr char kUserNameParam[] = "user_name";
-
-int g_signal_pipe[2] = {-1, -1};
-
-// SIGTERM and SIGINT (Ctrl-C in a terminal) close the main window, so the program ends the
-// way "Salir" ends it: tray icon removed, connections closed, status 0.
-void OnStopSignal(int) {
-  char byte = 1;
-  [[maybe_unused]] auto n = ::write(g_signal_pipe[1], &byte, 1);
-}
-
-void CloseMainWindowOnStopSignals(QWidget* window) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0) return;
-  auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, window);
-  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
-    char byte;
-    [[maybe_unused]] auto n = ::read(g_signal_pipe[0], &byte, 1);
-    window->close();
-  });
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
-}
 
 // Without a desktop the program still syncs, on Qt's offscreen platform.
 void ChoosePlatform() {
@@ -55,9 +27,8 @@ void ChoosePlatform() {
   };
   if (!set(kPlatformVariable) && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
     ::setenv(kPlatformVariable, fesko::kOffscreenPlatform, 1);
-    std::fputs(
-        "Dunmar: no desktop (neither DISPLAY nor WAYLAND_DISPLAY is set); running offscreen\n",
-        stderr);
+    fesko::LogLine(
+        "Dunmar: no desktop (neither DISPLAY nor WAYLAND_DISPLAY is set); running offscreen");
   }
 }
 
@@ -110,6 +81,7 @@ void Connect(fesko::db::TDataModule1& data) {
 
 int main(int argc, char** argv) {
   if (AnsweredInformationRequest(argc, argv)) return 0;
+  fesko::InstallStopSignals();
   ChoosePlatform();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(fesko::kApplicationTitle));
@@ -118,9 +90,17 @@ int main(int argc, char** argv) {
   fesko::InstallQtMessageBoxes();
   try {
     auto data = std::make_unique<fesko::db::TDataModule1>();
+    // The client library puts its own handler (which shuts the library down under the
+    // program's feet) in front of ours when it is loaded or first attaches; ours goes back on
+    // top after each.
+    fesko::InstallStopSignals();
     Connect(*data);
+    fesko::InstallStopSignals();
+    // A stop signal during start-up ends the program as soon as start-up's pass has let go.
+    if (fesko::StopRequested()) return 0;
     auto window = std::make_unique<fesko::TFrmPpal>(*data);
-    CloseMainWindowOnStopSignals(window.get());
+    if (fesko::StopRequested()) return 0;
+    fesko::CloseOnStopSignals(window.get());
     int status = QApplication::exec();
     window.reset();
     data.reset();

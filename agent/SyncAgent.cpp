@@ -5,8 +5,11 @@
 #include <climits>
 #include <functional>
 #include <span>
+#include <utility>
 #include <vector>
 
+#include "agent/StopSignals.h"
+#include "base/MessageBox.h"
 #include "base/Moments.h"
 #include "base/TextHelpers.h"
 #include "database/MDOErrors.h"
@@ -15,6 +18,7 @@
 #include "web/DownloadReply.h"
 #include "web/RecordDocument.h"
 #include "web/Services.h"
+#include "web/WebErrors.h"
 
 namespace fesko {
 namespace {
@@ -145,7 +149,35 @@ void TSyncAgent::SetPollMinutes(int minutes) {
 }
 
 void TSyncAgent::Send(ChangeKind kind, const WideString& document) {
-  web::OpenServicePort(EntryOf(kind).service, base_url_).Execute(AccountNumber(), document);
+  try {
+    web::OpenServicePort(EntryOf(kind).service, base_url_).Execute(AccountNumber(), document);
+  } catch (...) {
+    send_failed_ = true;
+    throw;
+  }
+  WebAnswered();
+}
+
+void TSyncAgent::WebAnswered() {
+  static constexpr std::u16string_view kWebBackTitle = u"Fesko 15318 - Servicio Web";
+  static constexpr std::u16string_view kWebBackText = u"El servicio web responde de nuevo";
+  if (!std::exchange(web_failing_, false)) return;
+  host_.SetWebFailing(false);
+  host_.ShowBalloon(WideString(kWebBackTitle), WideString(kWebBackText));
+}
+
+void TSyncAgent::ReportingOnce(const std::function<void()>& pass) {
+  send_failed_ = false;
+  try {
+    pass();
+  } catch (const std::exception& error) {
+    if (!std::exchange(send_failed_, false)) throw;
+    if (!std::exchange(web_failing_, true)) {
+      host_.SetWebFailing(true);
+      throw;
+    }
+    LogLine(error.what());
+  }
 }
 
 void TSyncAgent::ReadSettings() {
@@ -164,6 +196,11 @@ DateAndTime TSyncAgent::WindowStart(const DateAndTime& marker) const {
 }
 
 void TSyncAgent::CatchUp() {
+  Busy busy(busy_);
+  ReportingOnce([this] { CatchUpPass(); });
+}
+
+void TSyncAgent::CatchUpPass() {
   SyncMarkers markers;
   {
     TMarkerFile file;
@@ -186,6 +223,7 @@ void TSyncAgent::CatchUp() {
   std::array<Digests, kChangeKinds.size()> sent;
   DateAndTime moment;
   int new_client_code = 0, new_repair_code = 0;
+  bool stopped = false;
   bool done =
       db::RunUnitOfWork(data_, {u"erroe en la busqueda de clientes", db::kQueryErrorCaption}, [&] {
         // The server's moment before anything is selected: every change stamped after it is
@@ -205,6 +243,8 @@ void TSyncAgent::CatchUp() {
           TMDOQuery& query = data_.*EntryOf(kind).catch_up_query;
           if (query.IsEmpty()) continue;
           for (query.First(); !query.Eof(); query.Next()) {
+            // A stop signal ends the pass between two calls; the markers stay where they were.
+            if ((stopped = StopRequested())) return;
             OutgoingRow row = RowOf(query, kind);
             Send(kind, row.document);
             if (!IsNewKind(kind)) AddToDigest(sent[IndexOf(kind)], row);
@@ -212,7 +252,7 @@ void TSyncAgent::CatchUp() {
           host_.ShowBalloon(WideString(kSendingTitle), WideString(EntryOf(kind).catch_up_text));
         }
       });
-  if (!done) return;
+  if (!done || stopped) return;
 
   sent_ = std::move(sent);
   TMarkerFile().Write(SyncMarkers::All(new_client_code, new_repair_code, moment));
@@ -221,10 +261,21 @@ void TSyncAgent::CatchUp() {
 // ---- Live uploads --------------------------------------------------------------------------
 
 void TSyncAgent::LivePass(ChangeKind kind) {
-  if (IsNewKind(kind)) {
-    SendNewRows(kind);
-  } else {
-    SendChangedRows(kind);
+  Busy busy(busy_);
+  ReportingOnce([this, kind] {
+    if (IsNewKind(kind)) {
+      SendNewRows(kind);
+    } else {
+      SendChangedRows(kind);
+    }
+  });
+}
+
+void TSyncAgent::Sweep() {
+  if (busy_ > 0) return;
+  for (ChangeKind kind : kChangeKinds) {
+    if (StopRequested()) return;
+    LivePass(kind);
   }
 }
 
@@ -244,6 +295,7 @@ void TSyncAgent::SendNewRows(ChangeKind kind) {
   std::stable_sort(uploads.begin(), uploads.end(),
                    [](const OutgoingRow& a, const OutgoingRow& b) { return a.code < b.code; });
   for (std::size_t i = 0; i < uploads.size(); ++i) {
+    if (StopRequested()) return;
     Send(kind, uploads[i].document);
     if (i + 1 == uploads.size() || uploads[i + 1].code != uploads[i].code) {
       TMarkerFile().WriteCode(kind, uploads[i].code);
@@ -284,7 +336,10 @@ void TSyncAgent::SendChangedRows(ChangeKind kind) {
   }
   for (const OutgoingRow& row : fresh) uploads.push_back(&row);
   if (uploads.empty()) return;
-  for (const OutgoingRow* row : uploads) Send(kind, row->document);
+  for (const OutgoingRow* row : uploads) {
+    if (StopRequested()) return;
+    Send(kind, row->document);
+  }
   // What is remembered is what the window holds now, so the digests never outgrow it.
   for (const auto& [code, digest] : fresh_digests) now[code] = digest;
   sent = std::move(now);
@@ -305,9 +360,11 @@ void TSyncAgent::ReadPollSettings() {
 void TSyncAgent::Poll() {
   static constexpr std::u16string_view kUpdateError = u"error en la actualizacion de presupuestos";
   static constexpr std::u16string_view kUpdateCaption = db::kQueryErrorCaption;
+  Busy busy(busy_);
   WideString reply;
   try {
     reply = web::OpenServicePort(Service::download, base_url_).Execute(AccountNumber());
+    WebAnswered();
   } catch (const std::exception&) {
     // The web service may be away for a while; the next tick asks again.
   }

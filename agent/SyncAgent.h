@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <optional>
+#include <string>
 
 #include "agent/SyncMarkers.h"
 #include "base/FormatSettings.h"
@@ -22,6 +24,8 @@ class SyncHost {
   virtual void SetAccountText(const AnsiString& text) = 0;
   virtual void SetPollInterval(int milliseconds) = 0;
   virtual void ShowBalloon(const WideString& title, const WideString& text) = 0;
+  // The web service has failed since now (true) or answers again (false).
+  virtual void SetWebFailing(bool failing) = 0;
 
  protected:
   ~SyncHost() = default;
@@ -45,6 +49,10 @@ class TSyncAgent {
   void NewRepairs() { LivePass(ChangeKind::NewRepairs); }
   void ChangedRepairs() { LivePass(ChangeKind::ChangedRepairs); }
   void ChangedBudgets() { LivePass(ChangeKind::ChangedBudgets); }
+  // The five live passes, as if each event had come: what a failed upload, a missed event or a
+  // listener that cannot wait left behind goes out. Skipped while another pass or the poll runs
+  // (a box of theirs lets the event loop run).
+  void Sweep();
 
   // One tick of the poll timer, and the show handler's refresh of the account and interval.
   void Poll();
@@ -56,15 +64,36 @@ class TSyncAgent {
   // For each code of one changed kind, a digest of its documents in the order they went out.
   using Digests = std::map<int, std::size_t>;
 
+  void CatchUpPass();
   void SendNewRows(ChangeKind kind);
   void SendChangedRows(ChangeKind kind);
   void Send(ChangeKind kind, const WideString& document);
+  // Runs a pass; while the web service keeps failing, only the first failure goes on to its
+  // box, the others, of any kind, to standard error until a call succeeds.
+  void ReportingOnce(const std::function<void()>& pass);
+  // A web call succeeded: a trouble noted before is over.
+  void WebAnswered();
   int AccountNumber();
   void SetPollMinutes(int minutes);
   DateAndTime WindowStart(const DateAndTime& marker) const;
 
+  // Marks a pass or the poll as running for its scope.
+  class Busy {
+   public:
+    explicit Busy(int& depth) : depth_(depth) { ++depth_; }
+    ~Busy() { --depth_; }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+   private:
+    int& depth_;
+  };
+
   db::TDataModule1& data_;
   SyncHost& host_;
+  int busy_ = 0;
+  bool web_failing_ = false;
+  bool send_failed_ = false;  // the error leaving a pass is a web call's
   WideString base_url_;
   // What each changed kind last sent for the codes still inside the late-commit window (by
   // kind; those of new rows stay empty), and the moment the markers were first seeded, if this

@@ -5,17 +5,28 @@
 #include <QMenu>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
+#include <QTime>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "agent/BusyCursor.h"
 #include "agent/QtUiThread.h"
 #include "agent/TrayMenu.h"
 #include "base/ApplicationErrors.h"
+#include "base/MessageBox.h"
 
 namespace fesko {
 namespace {
 constexpr int kStoredPollInterval = 6000000;
-}
+constexpr int kSweepInterval = 60000;
+constexpr char kTrayHint[] = "Fesko 15318";
+constexpr char kWebFailingLine[] = "El servicio web no responde desde las %1";
+constexpr std::u16string_view kEventWaitFailedText =
+    u"No se puede esperar los avisos de la base de datos (error %1). Los cambios se enviarán "
+    u"cada minuto.";
+}  // namespace
 
 TFrmPpal::TFrmPpal(db::TDataModule1& data)
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -39,11 +50,15 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
   layout->addWidget(txtcuenta);
   Timer1 = new TTimer(kStoredPollInterval, this);
   Timer1->OnTimer = [this] { RunHandler([this] { Timer1Timer(); }); };
+  SweepTimer = new TTimer(kSweepInterval, this);
+  SweepTimer->OnTimer = [this] { RunHandler([this] { SweepTimerTimer(); }); };
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
   CreateTrayIcon();
   RunHandler([this] { FormCreate(); });
+  // Once the first waits are queued: what changed while the catch-up ran goes out now.
+  QTimer::singleShot(0, this, [this] { RunHandler([this] { SweepTimerTimer(); }); });
 }
 
 TFrmPpal::~TFrmPpal() {
@@ -74,6 +89,7 @@ void TFrmPpal::FormCreate() {
     w.events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
       (this->*handler)();
     };
+    w.events.OnError = [this](db::TIBEvents& events, int code) { EventWaitFailed(events, code); };
     w.events.UnRegisterEvents();
     w.events.Events.Add(w.name);
     w.events.RegisterEvents();
@@ -102,6 +118,24 @@ void TFrmPpal::Timer1Timer() {
   sync_.Poll();
 }
 
+void TFrmPpal::SweepTimerTimer() {
+  // An open box or dialog may be in the middle of its own unit of work or send.
+  if (QApplication::activeModalWidget()) return;
+  sync_.Sweep();
+}
+
+// A wait that cannot be queued (the server's event port out of reach) leaves its kind to the
+// sweep; the operator hears of it once.
+void TFrmPpal::EventWaitFailed(db::TIBEvents&, int error_code) {
+  if (std::exchange(wait_failure_reported_, true)) return;
+  WideString text = QString::fromUtf16(kEventWaitFailedText.data(),
+                                       static_cast<qsizetype>(kEventWaitFailedText.size()))
+                        .arg(error_code)
+                        .toStdU16String();
+  LogLine(WideToUtf8(text));
+  MessageBox(text, AnsiToWide(kApplicationTitle), MB_OK | MB_ICONWARNING);
+}
+
 AnsiString TFrmPpal::AccountText() {
   return Utf8ToAnsi(txtcuenta->text().toStdString());
 }
@@ -119,6 +153,20 @@ void TFrmPpal::ShowBalloon(const WideString& title, const WideString& text) {
   CoolTrayIcon1->ShowBalloon(title, text, bitInfo, 25);
 }
 
+void TFrmPpal::SetWebFailing(bool failing) {
+  // The tooltip's second line and a warning icon say how it stands until the web answers again.
+  QString hint = QString::fromLatin1(kTrayHint);
+  if (failing) {
+    normal_icon_ = CoolTrayIcon1->Icon().icon();
+    hint += u'\n' + QString::fromUtf8(kWebFailingLine)
+                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm")));
+    CoolTrayIcon1->Icon().setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+  } else if (!normal_icon_.isNull()) {
+    CoolTrayIcon1->Icon().setIcon(normal_icon_);
+  }
+  CoolTrayIcon1->SetHint(hint);
+}
+
 // ---- Tray icon and menu
 
 void TFrmPpal::CreateTrayIcon() {
@@ -127,7 +175,7 @@ void TFrmPpal::CreateTrayIcon() {
   connect(CerrarGestor1, &QAction::triggered, this, &QWidget::close);
   FillTrayMenu(*PopupMenu1, data_, [this] { return sync_.BaseUrl(); });
   CoolTrayIcon1 = new TCoolTrayIcon(this);
-  CoolTrayIcon1->SetHint(QStringLiteral("Fesko 15318"));
+  CoolTrayIcon1->SetHint(QString::fromLatin1(kTrayHint));
   CoolTrayIcon1->SetPopupMenu(PopupMenu1);
   CoolTrayIcon1->OnStartup = [this](bool& show_main_form) { CoolTrayIcon1Startup(show_main_form); };
   CoolTrayIcon1->OnDblClick = [this] { RunHandler([this] { CoolTrayIcon1DblClick(); }); };

@@ -29,6 +29,8 @@ class TFrmPpal : public QWidget, private SyncHost {
   TSyncAgent& Sync() { return sync_; }
   QLineEdit* txtcuenta;
   TTimer* Timer1;
+  // Runs the live passes by their markers every minute, whether events come or not.
+  TTimer* SweepTimer;
 
   // Tray icon and its menu.
   TCoolTrayIcon* CoolTrayIcon1;
@@ -53,6 +55,8 @@ class TFrmPpal : public QWidget, private SyncHost {
   void CoolTrayIcon1DblClick();
   void CreateTrayIcon();
   void Timer1Timer();
+  void SweepTimerTimer();
+  void EventWaitFailed(db::TIBEvents& events, int error_code);
   void Evento1EventAlert();
   void Evento2EventAlert();
   void Evento3EventAlert();
@@ -64,9 +68,12 @@ class TFrmPpal : public QWidget, private SyncHost {
   void SetAccountText(const AnsiString& text) override;
   void SetPollInterval(int milliseconds) override;
   void ShowBalloon(const WideString& title, const WideString& text) override;
+  void SetWebFailing(bool failing) override;
 
   db::TDataModule1& data_;
   TSyncAgent sync_;
+  bool wait_failure_reported_ = false;
+  QIcon normal_icon_;
 };
 
 }  // namespace fesko

@@ -1,7 +1,5 @@
 #include "base/ApplicationErrors.h"
 
-#include <cstdio>
-
 #include "base/Errors.h"
 #include "base/MessageBox.h"
 
@@ -18,9 +16,8 @@ void ShowFatalError(const std::exception& error) {
   WideString text = u"Exception " + AnsiToWide(ErrorClassName(error)) + u" in module " +
                     AnsiToWide(kApplicationTitle) + u".\r\n" + ErrorMessage(error);
   std::string line = std::string(kApplicationTitle) + ": " + ErrorClassName(error) + ": " +
-                     WideToUtf8(ErrorMessage(error)) + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+                     WideToUtf8(ErrorMessage(error));
+  LogLine(line);
   MessageBox(text, WideString(kFatalCaption), MB_OK | MB_ICONERROR);
 }
 

@@ -1,6 +1,8 @@
 #include "base/MessageBox.h"
 
 #include <cstdio>
+#include <ctime>
+#include <string>
 
 namespace fesko {
 namespace {
@@ -10,16 +12,26 @@ MessageBoxHandler g_handler;
 
 }  // namespace
 
-int MessageBoxToStderr(const WideString& text, const WideString& caption, int flags) {
+void LogLine(std::string_view text) {
+  char stamp[32] = {};
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (::localtime_r(&now, &local)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local);
   // Appended, not concatenated onto a literal: GCC 12 at -O3 warns falsely (-Wrestrict) about
   // prepending to a temporary string.
+  std::string line(stamp);
+  line += text;
+  if (!line.ends_with('\n')) line += '\n';
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+int MessageBoxToStderr(const WideString& text, const WideString& caption, int flags) {
   std::string line(1, '[');
   line += WideToUtf8(caption);
   line += "] ";
   line += WideToUtf8(text);
-  line += '\n';
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  LogLine(line);
   return (flags & 0x0F) == MB_YESNO ? IDNO : IDOK;
 }
 

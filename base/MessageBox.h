@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "base/TextKinds.h"
@@ -38,7 +39,12 @@ int MessageBox(const WideString& text, const WideString& caption, int flags,
 // standard error and answers at once (OK, or No to a question) as nobody can press a button.
 void SetMessageBoxHandler(MessageBoxHandler handler);
 
-// Writes a box to standard error and returns the answer a box without a person gets.
+// Writes one line to standard error after the date and time, as every line the program writes
+// there starts.
+void LogLine(std::string_view line);
+
+// Writes a box to standard error, as "[caption] text" after the date and time, and returns the
+// answer a box without a person gets.
 int MessageBoxToStderr(const WideString& text, const WideString& caption, int flags);
 
 // Records every box shown and answers questions from a queue (No when the queue is empty).

@@ -43,6 +43,7 @@ class Host : public SyncHost {
   void SetAccountText(const AnsiString& text) override { account_ = text; }
   void SetPollInterval(int) override {}
   void ShowBalloon(const WideString&, const WideString&) override {}
+  void SetWebFailing(bool) override {}
 
  private:
   AnsiString account_;

@@ -85,8 +85,12 @@ TEST_F(StartupTest, AGoodConfigRunsHiddenUntilTheMainWindowClosesThenExitsZero) 
   // Quoted values and blanks around them are read as the profile rules say.
   EXPECT_EQ(dunmar->WaitForExit(3s), -1) << dunmar->Stderr();
   EXPECT_TRUE(dunmar->Running());
-  // SIGTERM closes the main window, which ends the program like "Salir".
-  dunmar->Signal(SIGTERM);
-  EXPECT_EQ(dunmar->WaitForExit(20s), 0) << dunmar->Stderr();
-  EXPECT_EQ(dunmar->Stderr().find("Error"), std::string::npos) << dunmar->Stderr();
+  // SIGTERM, SIGINT and SIGHUP close the main window, which ends the program like "Salir".
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    if (signal != SIGTERM) dunmar = Start(GoodConfig());
+    EXPECT_EQ(dunmar->WaitForExit(3s), -1) << dunmar->Stderr();
+    dunmar->Signal(signal);
+    EXPECT_EQ(dunmar->WaitForExit(20s), 0) << signal << dunmar->Stderr();
+    EXPECT_EQ(dunmar->Stderr().find("Error"), std::string::npos) << dunmar->Stderr();
+  }
 }

@@ -35,7 +35,9 @@ class TestHost : public SyncHost {
   void ShowBalloon(const WideString& title, const WideString& text) override {
     balloons.push_back({title, text});
   }
+  void SetWebFailing(bool failing) override { web_failing = failing; }
   AnsiString account;
+  bool web_failing = false;
   int interval = 6000000;
   std::vector<Balloon> balloons;
 };

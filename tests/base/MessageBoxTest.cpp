@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "base/MessageBox.h"
 
 using namespace fesko;
@@ -27,4 +29,20 @@ TEST(MessageBoxSeam, WithoutAPersonBoxesGoToStandardErrorAndQuestionsAreRefused)
   EXPECT_EQ(ok, IDOK);
   EXPECT_NE(err.find("[Pregunta] ¿Seguro?"), std::string::npos);
   EXPECT_NE(err.find("[Error] Falló"), std::string::npos);
+  // Every line starts with the date and time; a line only logged has no caption.
+  testing::internal::CaptureStderr();
+  LogLine("anotado");
+  err += testing::internal::GetCapturedStderr();
+  std::istringstream lines(err);
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    // "YYYY-MM-DD HH:MM:SS " and then the box or the line.
+    bool stamped = line.size() > 20 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
+                   line[13] == ':' && line[16] == ':' && line[19] == ' ';
+    EXPECT_TRUE(stamped) << line;
+    std::string rest = stamped ? line.substr(20) : line;
+    EXPECT_TRUE(rest == "[Pregunta] ¿Seguro?" || rest == "[Error] Falló" || rest == "anotado")
+        << line;
+  }
+  EXPECT_EQ(count, 3);
 }
