@@ -272,9 +272,10 @@ void TSyncAgent::LivePass(ChangeKind kind) {
 }
 
 void TSyncAgent::Sweep() {
-  if (busy_ > 0) return;
+  // A lost database was reported by the pass that met it; asking again would only fail again.
+  if (busy_ > 0 || data_.connection_lost) return;
   for (ChangeKind kind : kChangeKinds) {
-    if (StopRequested()) return;
+    if (StopRequested() || data_.connection_lost) return;
     LivePass(kind);
   }
 }

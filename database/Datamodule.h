@@ -30,6 +30,10 @@ class TDataModule1 {
   TMDOQuery consultaestado{"consultaestado"};
   TMDOQuery consultaempresa{"consultaempresa"};
   TMDOQuery ConsultaProduccion{"ConsultaProduccion"};
+
+  // Set once a unit of work met a network or shutdown error: the attachment is gone, and what
+  // runs by itself (the sweep) stops asking it instead of failing once a minute.
+  bool connection_lost = false;
 };
 
 // The first step of every unit of work: roll back `transaccion` if a failed unit left it

@@ -131,4 +131,17 @@ void ShowDatabaseError(const EMDOError& error, const WideString& context,
   MessageBox(text, caption, MB_OK | MB_ICONERROR);
 }
 
+bool IsLostConnection(const EMDOError& error) {
+  switch (error.FirebirdCode) {
+    case isc_network_error:
+    case isc_net_read_err:
+    case isc_net_write_err:
+    case isc_lost_db_connection:
+    case isc_att_shutdown:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace fesko::db

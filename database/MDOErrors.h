@@ -20,6 +20,9 @@ class EMDOError : public EDatabaseError {
   int32_t FirebirdCode;
 };
 
+// A network or shutdown error: the attachment that raised it is gone.
+bool IsLostConnection(const EMDOError& error);
+
 class EMDOFirebirdError : public EMDOError {
  public:
   using EMDOError::EMDOError;

@@ -12,6 +12,7 @@ bool RunUnitOfWork(TDataModule1& data, UnitTexts texts, const std::function<void
     RunUnitOfWork(data, work);
     if (after_commit) after_commit();
   } catch (const EMDOError& error) {
+    if (IsLostConnection(error)) data.connection_lost = true;
     data.transaccion.Rollback();
     ShowDatabaseError(error, WideString(texts.context), WideString(texts.caption));
     return false;
