@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <random>
 
-#include "database/MDOBlob.h"
 #include "base/TextHelpers.h"
+#include "database/MDOBlob.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
