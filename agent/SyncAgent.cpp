@@ -372,15 +372,17 @@ void TSyncAgent::Poll() {
   std::vector<web::BudgetStateChange> changes = web::ScanDownloadReply(std::move(reply));
   if (changes.empty()) return;
 
-  // A pair that cannot be applied or re-sent is skipped; the others go on.
+  // A pair that cannot be applied or re-sent is skipped; the others go on. A code without
+  // budgets here updates nothing: there is no repair to re-send, and nothing was applied.
   int applied = 0;
   bool done = db::RunGuardedSteps(
       data_, {kUpdateError, kUpdateCaption}, changes.size(), [&](std::size_t i) {
         const web::BudgetStateChange& change = changes[i];
-        db::SetBudgetState(data_.Consulta, WideToAnsi(change.code), WideToAnsi(change.state));
+        const AnsiString code = WideToAnsi(change.code);
+        if (db::SetBudgetState(data_.Consulta, code, WideToAnsi(change.state)) <= 0) return;
         ++applied;
         // Re-read in the same transaction, so the document carries the new state.
-        db::RepairStateByRepair(data_.ConsultaVs, StrToInt(WideToAnsi(change.code)));
+        db::RepairStateByRepair(data_.ConsultaVs, StrToInt(code));
         WideString document = web::RecordDocument(
             web::BuildRecord(web::kRepairRecord, web::kRepairStateTags, data_.ConsultaVs));
         web::OpenServicePort(Service::upload_editar_reparacion, base_url_)

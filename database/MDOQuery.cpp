@@ -382,6 +382,7 @@ void TMDOQuery::ExecSQL() {
 
 void TMDOQuery::Execute(bool open) {
   if (IsBlankText(sql_)) RaiseMDOClientError(mdoEmptySQLStatement);
+  rows_affected_ = -1;
   BusyScope busy;
   StartTransactionIfNeeded();
   try {
@@ -412,11 +413,28 @@ void TMDOQuery::Execute(bool open) {
       CheckStatus(
           FB_CALL(isc_dsql_execute)(status, transaction_->Handle(), statement_.get(), dialect, in));
     }
+    if (!select) CountAffectedRows();
   } catch (...) {
     Abandon();
     throw;
   }
   if (!open_) EndAutomaticTransaction();
+}
+
+void TMDOQuery::CountAffectedRows() {
+  switch (statement_type_) {
+    case isc_info_sql_stmt_insert:
+    case isc_info_sql_stmt_update:
+    case isc_info_sql_stmt_delete:
+    case isc_info_sql_stmt_exec_procedure: {
+      // A procedure, or an update with RETURNING, may do any of the three.
+      RecordCounts counts = StatementRecordCounts(statement_);
+      rows_affected_ = static_cast<int>(counts.inserted + counts.updated + counts.deleted);
+      break;
+    }
+    default:
+      break;
+  }
 }
 
 void TMDOQuery::OpenResult(bool procedure) {

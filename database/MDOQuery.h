@@ -102,6 +102,9 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   void ExecSQL();
   void Close();
   bool Active() const { return open_; }
+  // The rows the last Open or ExecSQL inserted, updated or deleted, as the server counted them;
+  // -1 for a select or a statement that touches no rows, and before the first run.
+  int RowsAffected() const { return rows_affected_; }
 
   void First() override;
   void Next() override;
@@ -139,6 +142,8 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   void Execute(bool open);
   // Opens the result of a select, or of a procedure's one row of outputs.
   void OpenResult(bool procedure);
+  // After a statement that may change rows: what the server counted for it.
+  void CountAffectedRows();
   // Fetches one row into the cache; false at the end of the result.
   bool FetchRow();
   void StoreRow();
@@ -161,6 +166,7 @@ class TMDOQuery final : public RowSource, private TransactionClient, private Dat
   StatementHandle statement_;
   bool prepared_ = false;
   int statement_type_ = 0;
+  int rows_affected_ = -1;
   SqlDescriptor input_{1};
   SqlDescriptor output_{1};
   std::vector<DescribedPlaceholder> placeholders_;

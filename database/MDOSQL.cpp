@@ -1,5 +1,6 @@
 #include "database/MDOSQL.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -162,6 +163,31 @@ int StatementType(StatementHandle& statement) {
   if (reply[0] != isc_info_sql_stmt_type) RaiseMDOClientError(mdoUnknownError);
   auto length = static_cast<short>(FB_CALL(isc_vax_integer)(reply.data() + 1, 2));
   return static_cast<int>(FB_CALL(isc_vax_integer)(reply.data() + 3, length));
+}
+
+RecordCounts StatementRecordCounts(StatementHandle& statement) {
+  const char item = isc_info_sql_records;
+  std::array<char, 64> reply{};
+  CheckStatus(FB_CALL(isc_dsql_sql_info)(StatusVector(), statement.get(), 1, &item,
+                                         static_cast<short>(reply.size()), reply.data()));
+  if (reply[0] != isc_info_sql_records) RaiseMDOClientError(mdoUnknownError);
+  auto vax = [](const char* at, short length) {
+    return static_cast<long>(FB_CALL(isc_vax_integer)(at, length));
+  };
+  // The item's length, then clusters of a count item, its length and its value, up to the end.
+  const std::size_t end = std::min(reply.size(), 3 + static_cast<std::size_t>(vax(&reply[1], 2)));
+  RecordCounts counts;
+  for (std::size_t at = 3; at + 3 <= end && reply[at] != isc_info_end;) {
+    const char count_item = reply[at];
+    const auto length = static_cast<short>(vax(&reply[at + 1], 2));
+    if (at + 3 + static_cast<std::size_t>(length) > end) RaiseMDOClientError(mdoUnknownError);
+    const long value = vax(&reply[at + 3], length);
+    if (count_item == isc_info_req_insert_count) counts.inserted = value;
+    if (count_item == isc_info_req_update_count) counts.updated = value;
+    if (count_item == isc_info_req_delete_count) counts.deleted = value;
+    at += 3 + static_cast<std::size_t>(length);
+  }
+  return counts;
 }
 
 }  // namespace fesko::db

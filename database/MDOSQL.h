@@ -86,5 +86,13 @@ class StatementHandle {
 // The statement type the server reports (isc_info_sql_stmt_*); client error 0 when the reply
 // lacks it.
 int StatementType(StatementHandle& statement);
+// The rows the statement's last execution inserted, updated and deleted, as the server counts
+// them (isc_info_sql_records).
+struct RecordCounts {
+  long inserted = 0;
+  long updated = 0;
+  long deleted = 0;
+};
+RecordCounts StatementRecordCounts(StatementHandle& statement);
 
 }  // namespace fesko::db

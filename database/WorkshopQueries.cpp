@@ -208,11 +208,12 @@ void RepairStateByRepair(TMDOQuery& query, int codigo) {
   query.Open();
 }
 
-void SetBudgetState(TMDOQuery& query, const AnsiString& idreparacion, const AnsiString& estado) {
+int SetBudgetState(TMDOQuery& query, const AnsiString& idreparacion, const AnsiString& estado) {
   Load(query, {"update presupuestos set estado=:estado where idreparacion=:idreparacion"});
   query.ParamByName("idreparacion").SetAsString(idreparacion);
   query.ParamByName("estado").SetAsString(estado);
   query.ExecSQL();
+  return query.RowsAffected();
 }
 
 // ---- The server's clock -----------------------------------------------------------------------

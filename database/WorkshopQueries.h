@@ -53,7 +53,8 @@ void BudgetsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const Time
 // State rows (7 columns): Orden, the budget's Estado, the repair's estado, FechaPresupuesto,
 // InformeAlCliente, the currency's Codigo, Total.
 void RepairStateByRepair(TMDOQuery& query, int codigo);
-void SetBudgetState(TMDOQuery& query, const AnsiString& idreparacion, const AnsiString& estado);
+// Every budget of the repair gets the state; returns how many there were.
+int SetBudgetState(TMDOQuery& query, const AnsiString& idreparacion, const AnsiString& estado);
 
 // ---- The server's clock ----
 // The database server's current date and time, read in the caller's transaction. The change

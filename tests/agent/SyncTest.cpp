@@ -348,8 +348,11 @@ TEST_F(SyncTest, ThePollAppliesQueuedStatesAndReuploadsTheRepairs) {
   EXPECT_EQ(host_.balloons[0].title, u"Fesko 15318 - Actualización Exitosa");
   EXPECT_FALSE(data_->transaccion.Active());
 
-  // Nothing queued, an error reply, a malformed reply: no change, no balloon, no box.
+  // Nothing queued, an error reply, a malformed reply, a repair without budgets here: no
+  // change, no balloon, no box.
   host_.balloons.clear();
+  agent_->Poll();
+  standin_->Queue(15318, "999", "2");
   agent_->Poll();
   standin_->QueueRaw(15318, "<Orden>21</Orden><Estado>9");
   agent_->Poll();

@@ -332,6 +332,7 @@ TEST_F(QueryTest, ValuesOfEveryTypeAreBound) {
   q.ParamByName("big").SetAsInt64(-9000000000);
   // n4 is never given a value: it is sent as NULL.
   q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 1);
   EXPECT_TRUE(Transaction().Active());  // it ran in the unit of work
   Transaction().Commit();
 
@@ -357,6 +358,7 @@ TEST_F(QueryTest, ValuesOfEveryTypeAreBound) {
   q.ParamByName("n").SetAsString("13");
   q.ParamByName("dt").SetAsString("31/02/2024");
   EXPECT_THROW(q.ExecSQL(), EConvertError);
+  EXPECT_EQ(q.RowsAffected(), -1) << "a failed statement changed nothing";
 
   Load(q, {"select n, dt, memo from nums order by n nulls first"});
   q.Open();
@@ -366,6 +368,15 @@ TEST_F(QueryTest, ValuesOfEveryTypeAreBound) {
   EXPECT_FALSE(q.Fields(2).IsNull());
   q.Next();
   EXPECT_EQ(ColumnTexts(q), (std::vector<std::string>{"12", "", ""}));
+  EXPECT_EQ(q.RowsAffected(), -1);
+
+  // What a statement changed, as the server counted it.
+  Load(q, {"update nums set memo = 'm'"});
+  q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 2);
+  Load(q, {"delete from nums where n = 99"});
+  q.ExecSQL();
+  EXPECT_EQ(q.RowsAffected(), 0);
 }
 
 TEST_F(QueryTest, RowsAreCachedInChunksAndWalkedForwardAndBack) {

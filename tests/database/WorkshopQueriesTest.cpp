@@ -216,7 +216,8 @@ TEST_F(WorkshopQueriesTest, RepairRowsJoinDevicesBudgetsAndCurrencies) {
   RepairStateByRepair(dm_.Consulta, 0);
   EXPECT_TRUE(dm_.Consulta.IsEmpty());
 
-  SetBudgetState(dm_.ConsultaVs, "100", "2");
+  EXPECT_EQ(SetBudgetState(dm_.ConsultaVs, "100", "2"), 2);
+  EXPECT_EQ(SetBudgetState(dm_.ConsultaVs, "999", "2"), 0);
   RepairStateByRepair(dm_.Consulta, 100);
   auto states = AllRows(dm_.Consulta);
   ASSERT_EQ(states.size(), 2u);
