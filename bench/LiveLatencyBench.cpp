@@ -8,20 +8,13 @@
 // baseline is the bare round trip of one such upload posted with libcurl over a kept connection to
 // the same stand-in, in the same run.
 //   live_latency_bench [CHANGES]      (200 by default)
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,65 +41,6 @@ constexpr double kP99Factor = 3, kP99AllowanceMs = 50;
 double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
-
-// The program as a person runs it: its own folder, its config.ini beside it, no desktop.
-class Dunmar {
- public:
-  Dunmar(const fs::path& folder, const std::string& attachment) : folder_(folder) {
-    fs::path exe = folder / "Dunmar";
-    fs::copy_file(DUNMAR_EXECUTABLE, exe, fs::copy_options::overwrite_existing);
-    auto colon = attachment.find(':');
-    std::ofstream(folder / "config.ini")
-        << "[conexion]\nipserver=" << attachment.substr(0, colon) << "\nusuario=" << DbUser()
-        << "\nclave=" << DbPassword() << "\nrutabd=" << attachment.substr(colon + 1) << "\n";
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // ends with the bench, however the bench ends
-      int log = ::open((folder / "dunmar.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int devnull = ::open("/dev/null", O_RDWR);
-      ::dup2(devnull, STDIN_FILENO);
-      ::dup2(log, STDOUT_FILENO);
-      ::dup2(log, STDERR_FILENO);
-      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~Dunmar() {
-    if (pid_ <= 0) return;
-    // SIGTERM ends it the way "Salir" does; a program that does not end is killed.
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 200; ++i) {
-      if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(50ms);
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-  Dunmar(const Dunmar&) = delete;
-  Dunmar& operator=(const Dunmar&) = delete;
-
-  bool Running() { return ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-  std::string Log() const {
-    std::ifstream in(folder_ / "dunmar.log");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  // Which config.ini there is and when it was written: every upload moves a marker afterwards,
-  // and the file is replaced whole.
-  std::pair<std::int64_t, std::int64_t> ConfigStamp() const {
-    struct stat info {};
-    if (::stat((folder_ / "config.ini").c_str(), &info) != 0) return {0, 0};
-    return {static_cast<std::int64_t>(info.st_ino),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
-  }
-
- private:
-  fs::path folder_;
-  pid_t pid_ = -1;
-};
 
 // The workshop system: one attachment, each change its own committed transaction.
 class Workshop {
@@ -227,7 +161,7 @@ int main(int argc, char** argv) try {
   std::vector<double> commit_durations_ms;
   std::vector<double> uploads_before;  // other uploads the program made before the change's own
   {
-    Dunmar dunmar(folder, attachment);
+    Dunmar dunmar(DUNMAR_EXECUTABLE, folder, attachment);
     // The listeners start waiting once the program's start-up pass is over; changes made before
     // that are not announced. Warm up with new clients until one is delivered.
     auto limit = Clock::now() + 60s;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -316,6 +317,60 @@ long StandIn::LastId() {
   // The newest call is the last of the list; the ids only grow.
   auto calls = Received();
   return calls.empty() ? 0 : calls.back().id;
+}
+
+// ---- the program ---------------------------------------------------------------------------
+
+Dunmar::Dunmar(const std::filesystem::path& executable, const std::filesystem::path& folder,
+               const std::string& attachment)
+    : folder_(folder) {
+  std::filesystem::path exe = folder / "Dunmar";
+  std::filesystem::copy_file(executable, exe, std::filesystem::copy_options::overwrite_existing);
+  auto colon = attachment.find(':');
+  std::ofstream(folder / "config.ini")
+      << "[conexion]\nipserver=" << attachment.substr(0, colon) << "\nusuario=" << DbUser()
+      << "\nclave=" << DbPassword() << "\nrutabd=" << attachment.substr(colon + 1) << "\n";
+  pid_ = ::fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // ends with the bench, however the bench ends
+    int log = ::open((folder / "dunmar.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int devnull = ::open("/dev/null", O_RDWR);
+    ::dup2(devnull, STDIN_FILENO);
+    ::dup2(log, STDOUT_FILENO);
+    ::dup2(log, STDERR_FILENO);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+}
+
+Dunmar::~Dunmar() {
+  if (pid_ <= 0) return;
+  // SIGTERM ends it the way "Salir" does; a program that does not end is killed.
+  ::kill(pid_, SIGTERM);
+  for (int i = 0; i < 200; ++i) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    ::usleep(50'000);
+  }
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+}
+
+bool Dunmar::Running() {
+  return ::waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+std::string Dunmar::Log() const {
+  std::ifstream in(folder_ / "dunmar.log");
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::pair<std::int64_t, std::int64_t> Dunmar::ConfigStamp() const {
+  struct stat info {};
+  if (::stat((folder_ / "config.ini").c_str(), &info) != 0) return {0, 0};
+  return {static_cast<std::int64_t>(info.st_ino),
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
 std::vector<PreparedPost> PrepareReposts(const std::vector<ReceivedCall>& calls,

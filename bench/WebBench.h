@@ -1,6 +1,7 @@
 // What the web benchmarks share: the stand-in web service started on a free loopback port and
-// asked what it received, and a plain libcurl client that posts prepared SOAP requests over one
-// kept connection, the baseline they are measured against.
+// asked what it received, a plain libcurl client that posts prepared SOAP requests over one
+// kept connection, the baseline they are measured against, and the real program started as a
+// person runs it.
 #pragma once
 
 #include <curl/curl.h>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bench/BenchSupport.h"
@@ -71,6 +73,29 @@ class StandIn {
   pid_t pid_ = -1;  // when started here
   std::filesystem::path dir_;
   CurlClient control_;
+};
+
+// The program as a person runs it: a copy of `executable` in `folder`, its config.ini beside it
+// attached to `attachment` as the bench's user, no desktop, standard output and error in
+// dunmar.log. Ended as "Salir" ends it when it goes.
+class Dunmar {
+ public:
+  Dunmar(const std::filesystem::path& executable, const std::filesystem::path& folder,
+         const std::string& attachment);
+  ~Dunmar();
+  Dunmar(const Dunmar&) = delete;
+  Dunmar& operator=(const Dunmar&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  bool Running();
+  std::string Log() const;
+  // Which config.ini there is and when it was written: every upload moves a marker afterwards,
+  // and the file is replaced whole.
+  std::pair<std::int64_t, std::int64_t> ConfigStamp() const;
+
+ private:
+  std::filesystem::path folder_;
+  pid_t pid_ = -1;
 };
 
 // The SOAP request of one upload, as the program builds it.
