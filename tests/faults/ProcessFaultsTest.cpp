@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -56,6 +58,19 @@ bool WaitUntil(std::chrono::seconds limit, Fn done) {
     std::this_thread::sleep_for(500ms);
   }
   return done();
+}
+
+// The boxes among the lines of standard error ("YYYY-MM-DD HH:MM:SS [caption] text"); a line
+// that was only logged carries no caption.
+std::size_t BoxesIn(const std::string& err) {
+  std::size_t boxes = 0;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    bool stamped = line.size() > 20 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                   line[4] == '-' && line[13] == ':' && line[19] == ' ';
+    if (stamped && line[20] == '[') ++boxes;
+  }
+  return boxes;
 }
 
 // `rows` clients, each with a repair and its budget, above the demo's codes.
@@ -382,6 +397,54 @@ TEST_F(ProcessFaults, ABurstOfFiveHundredChangesAgainstASlowWebServiceLosesNone)
   EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_EQ(Err().find("Error"), std::string::npos) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+}
+
+// The web service fails while the workshop makes 20 changes, four of each kind: one box for the
+// whole outage, sweeps included, the other failures only logged. Once it answers again the
+// sweep sends all of it, with no further change.
+TEST_F(ProcessFaults, AWebOutageShowsOneBoxAndEverythingArrivesOnceTheWebAnswersAgain) {
+  MakeWorkshop();
+  WriteIni(Conexion() + kOldMarkers);
+  Start();
+  auto differences = Settle();
+  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  const std::size_t boxes_before = BoxesIn(Err());
+  web_->Fail("*", "500fault");
+  std::string changes;
+  auto commit = [&](const std::string& statement) { changes += statement + ";\ncommit;\n"; };
+  for (int i = 0; i < 4; ++i) {
+    std::string code = std::to_string(800 + i), old = std::to_string(1 + i % 3);
+    commit("insert into clientes (codigo, nombres, login, \"PASSWORD\") values (" + code +
+           ", 'Cliente del corte " + code + "', 'l" + code + "', 'c" + code + "')");
+    commit("update clientes set nombres = 'Cambiado en el corte " + code +
+           "' where codigo = " + old);
+    commit("insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) values (" +
+           code + ", 1, 'TV-55A-001', 'Falla del corte', current_date, 1)");
+    commit("update reparaciones set estado = " + std::to_string(2 + i) + " where codigo = " + old);
+    commit("update presupuestos set total = " + std::to_string(500 + i) +
+           " where idreparacion = " + std::to_string(1 + i % 2));  // the demo's budgets
+  }
+  Sql(changes);
+  auto failed = [&] {
+    std::set<std::string> pages;
+    std::size_t count = 0;
+    for (const auto& call : web_->Received()) {
+      if (call.accepted == "true") continue;
+      pages.insert(call.page);
+      ++count;
+    }
+    return std::make_pair(pages.size(), count);
+  };
+  // Every kind tried and failed; then a sweep tries them all again, as unsuccessfully.
+  ASSERT_TRUE(WaitUntil(60s, [&] { return failed().first == 4 && failed().second >= 5; })) << Err();
+  std::size_t tried = failed().second;
+  ASSERT_TRUE(WaitUntil(75s, [&] { return failed().second > tried; })) << Err();
+  FastWeb();
+  differences = Settle(90s);
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(BoxesIn(Err()) - boxes_before, 1u) << Err();
+  EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
 }
 
