@@ -327,26 +327,25 @@ void TSyncAgent::Sweep() {
 
 void TSyncAgent::SendNewRows(ChangeKind kind) {
   const KindEntry& entry = EntryOf(kind);
-  std::optional<NewRowMarker> marker;
-  {
+  NewRowMarker marker = [kind] {
     TMarkerFile file;
-    marker.emplace(file.ReadCode(kind), file.ReadGaps(kind));
-  }
-  const CodeGaps stored = marker->gaps;
+    return NewRowMarker(file.ReadCode(kind), file.ReadGaps(kind));
+  }();
+  const CodeGaps stored = marker.gaps;
   std::vector<OutgoingRow> uploads;
   DateAndTime now;
   bool read = db::RunUnitOfWork(data_, {entry.live_error, kLiveErrorCaption}, [&] {
     now = db::ReadServerMoment(data_.ConsultaSimple);
     TMDOQuery& query = data_.Consulta;
-    SelectAfter(kind, query, marker->code, marker->gaps);
+    SelectAfter(kind, query, marker.code, marker.gaps);
     for (query.First(); !query.Eof(); query.Next()) uploads.push_back(RowOf(query, kind));
   });
   if (!read) return;
   std::set<int> found;
   for (const OutgoingRow& row : uploads) found.insert(row.code);
-  marker->Expire(found, now);
+  marker.Expire(found, now);
   if (uploads.empty()) {
-    if (!(marker->gaps == stored)) TMarkerFile().WriteCode(kind, marker->code, marker->gaps);
+    if (marker.gaps != stored) TMarkerFile().WriteCode(kind, marker.code, marker.gaps);
     return;
   }
   // Lowest code first, so the marker can follow each call and a failure keeps exactly what
@@ -358,8 +357,8 @@ void TSyncAgent::SendNewRows(ChangeKind kind) {
     if (StopRequested()) return;
     Send(kind, uploads[i].document);
     if (i + 1 == uploads.size() || uploads[i + 1].code != uploads[i].code) {
-      marker->Sent(uploads[i].code, now);
-      TMarkerFile().WriteCode(kind, marker->code, marker->gaps);
+      marker.Sent(uploads[i].code, now);
+      TMarkerFile().WriteCode(kind, marker.code, marker.gaps);
     }
   }
   host_.ShowBalloon(WideString(entry.live_title), WideString(entry.live_text));
