@@ -79,12 +79,6 @@ class SyncTest : public ::testing::Test {
         " set fecha_aud = " + fecha + ", hora_aud = " + hora + " where " + where +
         ";\ncommit;\nalter trigger " + table + "_aud active;");
   }
-  static std::string ReadText(const fs::path& file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
   // A second terminal of the workshop, whose transaction stays open until the test commits it.
   std::unique_ptr<db::TDataModule1> OpenTerminal(const std::string& sql) {
     auto terminal = std::make_unique<db::TDataModule1>();
@@ -180,7 +174,8 @@ TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
   EXPECT_EQ(again.repair_moment.Time, (TimeOfDay{0, 0, 1}));
   EXPECT_EQ(again.budget_moment.Date, markers.budget_moment.Date);
   // No gaps leave the file without a gaps key; gaps read back as written, whatever the locale.
-  EXPECT_EQ(ReadText(folder_ / "config.ini").find("huecos"), std::string::npos);
+  std::ifstream ini(folder_ / "config.ini");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ini), {}).find("huecos"), std::string::npos);
   markers.Gaps(ChangeKind::NewRepairs).Add(4, 1101, {{2026, 1, 2}, {3, 4, 5}});
   markers.Gaps(ChangeKind::NewRepairs).Add(1103, 1103, {{2026, 1, 2}, {3, 4, 5}});
   markers.Gaps(ChangeKind::NewRepairs).Add(1200, 1201, {{2026, 1, 2}, {3, 4, 6}});
