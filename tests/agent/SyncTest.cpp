@@ -184,6 +184,11 @@ TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
             "4-1101,1103@2026-01-02 03:04:05;1200-1201@2026-01-02 03:04:06");
   EXPECT_EQ(TMarkerFile().Read().repair_gaps, markers.repair_gaps);
   EXPECT_TRUE(TMarkerFile().Read().client_gaps.empty());
+  // A text that is not of that form is an error, never "no gaps".
+  for (const char* bad : {"5", "5@2026-01-02", "7-3@2026-01-02 03:04:05", "1@2026-02-30 00:00:00",
+                          "1-5,4@2026-01-02 03:04:05", "1@2026-01-02 03:04:05;"}) {
+    EXPECT_THROW(CodeGaps::Parse(bad), EConvertError) << bad;
+  }
 }
 
 TEST_F(SyncTest, TheCatchUpSendsEveryRowChangedSinceTheMarkersOneCallEach) {
