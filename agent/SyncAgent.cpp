@@ -4,6 +4,7 @@
 #include <array>
 #include <climits>
 #include <functional>
+#include <set>
 #include <span>
 #include <utility>
 #include <vector>
@@ -54,8 +55,8 @@ struct KindEntry {
   std::string_view record;
   web::TagList tags;
   Columns columns;
-  // Rows of a new kind past a code, rows of a changed kind since a moment.
-  void (*select_new)(TMDOQuery&, int);
+  // Rows of a new kind past a code or in its gaps, rows of a changed kind since a moment.
+  void (*select_new)(TMDOQuery&, int, const CodeGaps&);
   void (*select_changed)(TMDOQuery&, const CalendarDate&, const TimeOfDay&);
   // The query the catch-up selects the kind into, to send it after all five are selected.
   TMDOQuery db::TDataModule1::*catch_up_query;
@@ -102,8 +103,8 @@ const KindEntry& EntryOf(ChangeKind kind) {
   return kKinds[IndexOf(kind)];
 }
 
-void SelectAfter(ChangeKind kind, TMDOQuery& query, int code) {
-  EntryOf(kind).select_new(query, code);
+void SelectAfter(ChangeKind kind, TMDOQuery& query, int code, const CodeGaps& gaps) {
+  EntryOf(kind).select_new(query, code, gaps);
 }
 
 void SelectSince(ChangeKind kind, TMDOQuery& query, const DateAndTime& moment) {
@@ -131,6 +132,35 @@ void AddToDigest(std::map<int, std::size_t>& digests, const OutgoingRow& row) {
   auto [at, fresh] = digests.try_emplace(row.code, document);
   if (!fresh) at->second = at->second * 1099511628211u ^ document;
 }
+
+// The marker of a kind of new rows as a pass moves it. Codes are handed out before their insert
+// commits, so a code the marker passes without a row may still come: it stays a gap, selected
+// by every pass with the new rows, until its row is sent or the late-commit window is over.
+struct NewRowMarker {
+  NewRowMarker(int marker, CodeGaps stored) : code(marker), gaps(std::move(stored)) {
+    gaps.KeepBelow(code);  // anything above the code is selected as new anyway
+  }
+
+  // Gaps first seen longer ago than the window are given up (a rolled-back insert or a deleted
+  // row never fills them), but not the codes of rows this pass has found and is to send.
+  void Expire(const std::set<int>& found, const DateAndTime& now) {
+    gaps.DropSeenBefore(SecondsBefore(now, kLateCommitWindowSeconds), found);
+  }
+
+  // A code reached the web service: it leaves its gap, or the marker passes it and the codes
+  // skipped on the way become a gap first seen now.
+  void Sent(int sent, const DateAndTime& now) {
+    if (sent <= code) {
+      gaps.Remove(sent);
+      return;
+    }
+    gaps.Add(code + 1, sent - 1, now);
+    code = sent;
+  }
+
+  int code;
+  CodeGaps gaps;
+};
 
 int ClampedInterval(int value, int milliseconds_per_unit) {
   if (value <= 0) return 0;
@@ -221,6 +251,7 @@ void TSyncAgent::CatchUpPass() {
   }
 
   std::array<Digests, kChangeKinds.size()> sent;
+  std::array<std::set<int>, kChangeKinds.size()> new_codes;
   DateAndTime moment;
   int new_client_code = 0, new_repair_code = 0;
   bool stopped = false;
@@ -232,7 +263,7 @@ void TSyncAgent::CatchUpPass() {
         for (ChangeKind kind : kChangeKinds) {
           TMDOQuery& query = data_.*EntryOf(kind).catch_up_query;
           if (IsNewKind(kind)) {
-            SelectAfter(kind, query, markers.Code(kind));
+            SelectAfter(kind, query, markers.Code(kind), markers.Gaps(kind));
           } else {
             SelectSince(kind, query, WindowStart(markers.Moment(kind)));
           }
@@ -247,7 +278,11 @@ void TSyncAgent::CatchUpPass() {
             if ((stopped = StopRequested())) return;
             OutgoingRow row = RowOf(query, kind);
             Send(kind, row.document);
-            if (!IsNewKind(kind)) AddToDigest(sent[IndexOf(kind)], row);
+            if (IsNewKind(kind)) {
+              new_codes[IndexOf(kind)].insert(row.code);
+            } else {
+              AddToDigest(sent[IndexOf(kind)], row);
+            }
           }
           host_.ShowBalloon(WideString(kSendingTitle), WideString(EntryOf(kind).catch_up_text));
         }
@@ -255,7 +290,17 @@ void TSyncAgent::CatchUpPass() {
   if (!done || stopped) return;
 
   sent_ = std::move(sent);
-  TMarkerFile().Write(SyncMarkers::All(new_client_code, new_repair_code, moment));
+  SyncMarkers moved = SyncMarkers::All(new_client_code, new_repair_code, moment);
+  for (ChangeKind kind : {ChangeKind::NewClients, ChangeKind::NewRepairs}) {
+    NewRowMarker marker(markers.Code(kind), markers.Gaps(kind));
+    const std::set<int>& codes = new_codes[IndexOf(kind)];
+    marker.Expire(codes, moment);
+    for (int code : codes) marker.Sent(code, moment);
+    // The marker takes the highest code there is, as it always did, even below the old one.
+    marker.gaps.KeepBelow(moved.Code(kind));
+    moved.Gaps(kind) = std::move(marker.gaps);
+  }
+  TMarkerFile().Write(moved);
 }
 
 // ---- Live uploads --------------------------------------------------------------------------
@@ -282,14 +327,27 @@ void TSyncAgent::Sweep() {
 
 void TSyncAgent::SendNewRows(ChangeKind kind) {
   const KindEntry& entry = EntryOf(kind);
-  int marker = TMarkerFile().ReadCode(kind);
+  NewRowMarker marker = [kind] {
+    TMarkerFile file;
+    return NewRowMarker(file.ReadCode(kind), file.ReadGaps(kind));
+  }();
+  const CodeGaps stored = marker.gaps;
   std::vector<OutgoingRow> uploads;
+  DateAndTime now;
   bool read = db::RunUnitOfWork(data_, {entry.live_error, kLiveErrorCaption}, [&] {
+    now = db::ReadServerMoment(data_.ConsultaSimple);
     TMDOQuery& query = data_.Consulta;
-    SelectAfter(kind, query, marker);
+    SelectAfter(kind, query, marker.code, marker.gaps);
     for (query.First(); !query.Eof(); query.Next()) uploads.push_back(RowOf(query, kind));
   });
-  if (!read || uploads.empty()) return;
+  if (!read) return;
+  std::set<int> found;
+  for (const OutgoingRow& row : uploads) found.insert(row.code);
+  marker.Expire(found, now);
+  if (uploads.empty()) {
+    if (marker.gaps != stored) TMarkerFile().WriteCode(kind, marker.code, marker.gaps);
+    return;
+  }
   // Lowest code first, so the marker can follow each call and a failure keeps exactly what
   // was sent. A repair with several budgets has several rows; its code is passed only after
   // the last of them.
@@ -299,7 +357,8 @@ void TSyncAgent::SendNewRows(ChangeKind kind) {
     if (StopRequested()) return;
     Send(kind, uploads[i].document);
     if (i + 1 == uploads.size() || uploads[i + 1].code != uploads[i].code) {
-      TMarkerFile().WriteCode(kind, uploads[i].code);
+      marker.Sent(uploads[i].code, now);
+      TMarkerFile().WriteCode(kind, marker.code, marker.gaps);
     }
   }
   host_.ShowBalloon(WideString(entry.live_title), WideString(entry.live_text));

@@ -11,19 +11,21 @@ namespace {
 constexpr std::string_view kMarkerTimeFormat = "hh:mm:ss";
 
 // Where each kind's marker stands in config.ini, in the order of ChangeKind: a code under one
-// key, or a moment as a date and a time under two. Names are matched without regard to case, so
-// each entry has one spelling here whichever spelling older files use.
+// key, with its gaps under another, or a moment as a date and a time under two. Names are
+// matched without regard to case, so each entry has one spelling here whichever spelling older
+// files use. Files written before gaps were kept have no gaps key: that reads as no gaps.
 struct MarkerPlace {
   const char* section;
   const char* key;       // the code, or the moment's date
   const char* time_key;  // the moment's time; none for a code
+  const char* gaps_key;  // the code's gaps; none for a moment
 };
 constexpr std::array<MarkerPlace, kChangeKinds.size()> kPlaces = {{
-    {"fecha_actualizacion_cliente", "Fecha", "Hora"},
-    {"ultimo_cliente", "cliente", nullptr},
-    {"nueva_reparacion", "codigo", nullptr},
-    {"nueva_reparacion", "fecha", "hora"},
-    {"presupuesto", "fecha", "hora"},
+    {"fecha_actualizacion_cliente", "Fecha", "Hora", nullptr},
+    {"ultimo_cliente", "cliente", nullptr, "huecos"},
+    {"nueva_reparacion", "codigo", nullptr, "huecos"},
+    {"nueva_reparacion", "fecha", "hora", nullptr},
+    {"presupuesto", "fecha", "hora", nullptr},
 }};
 
 [[noreturn]] void RaiseNoSuchMarker() {
@@ -42,9 +44,15 @@ const MarkerPlace& MomentPlace(ChangeKind kind) {
 
 using MarkerWrites = std::vector<ConfigEntry>;
 
-void AddCode(MarkerWrites& writes, ChangeKind kind, int code) {
+// The gaps key is written only where it holds gaps or held some, so that files without gaps
+// stay as they were.
+void AddCode(MarkerWrites& writes, const TIniFile* file, ChangeKind kind, int code,
+             const CodeGaps& gaps) {
   const MarkerPlace& place = CodePlace(kind);
   writes.push_back({place.section, place.key, std::to_string(code)});
+  if (!gaps.empty() || !ReadConfigText(file, place.section, place.gaps_key).empty()) {
+    writes.push_back({place.section, place.gaps_key, gaps.Text()});
+  }
 }
 
 void AddMoment(MarkerWrites& writes, ChangeKind kind, const DateAndTime& moment) {
@@ -61,6 +69,12 @@ int& SyncMarkers::Code(ChangeKind kind) {
   RaiseNoSuchMarker();
 }
 
+CodeGaps& SyncMarkers::Gaps(ChangeKind kind) {
+  if (kind == ChangeKind::NewClients) return client_gaps;
+  if (kind == ChangeKind::NewRepairs) return repair_gaps;
+  RaiseNoSuchMarker();
+}
+
 DateAndTime& SyncMarkers::Moment(ChangeKind kind) {
   if (kind == ChangeKind::ChangedClients) return client_moment;
   if (kind == ChangeKind::ChangedRepairs) return repair_moment;
@@ -69,7 +83,7 @@ DateAndTime& SyncMarkers::Moment(ChangeKind kind) {
 }
 
 SyncMarkers SyncMarkers::All(int client_code, int repair_code, const DateAndTime& moment) {
-  return {client_code, moment, repair_code, moment, moment};
+  return {client_code, moment, repair_code, moment, moment, {}, {}};
 }
 
 TMarkerFile::TMarkerFile() : file_(OpenConfigFile(kConfigFileName)) {}
@@ -91,8 +105,10 @@ bool TMarkerFile::HoldsAnyMarker() const {
 SyncMarkers TMarkerFile::Read() const {
   SyncMarkers markers;
   markers.client_code = ReadCode(ChangeKind::NewClients);
+  markers.client_gaps = ReadGaps(ChangeKind::NewClients);
   markers.client_moment = ReadMoment(ChangeKind::ChangedClients);
   markers.repair_code = ReadCode(ChangeKind::NewRepairs);
+  markers.repair_gaps = ReadGaps(ChangeKind::NewRepairs);
   markers.repair_moment = ReadMoment(ChangeKind::ChangedRepairs);
   markers.budget_moment = ReadMoment(ChangeKind::ChangedBudgets);
   return markers;
@@ -103,6 +119,11 @@ int TMarkerFile::ReadCode(ChangeKind kind) const {
   return StrToInt(ReadConfigString(file_.get(), place.section, place.key));
 }
 
+CodeGaps TMarkerFile::ReadGaps(ChangeKind kind) const {
+  const MarkerPlace& place = CodePlace(kind);
+  return CodeGaps::Parse(ReadConfigText(file_.get(), place.section, place.gaps_key));
+}
+
 DateAndTime TMarkerFile::ReadMoment(ChangeKind kind) const {
   const MarkerPlace& place = MomentPlace(kind);
   return {StrToDate(ReadConfigString(file_.get(), place.section, place.key)),
@@ -111,17 +132,17 @@ DateAndTime TMarkerFile::ReadMoment(ChangeKind kind) const {
 
 void TMarkerFile::Write(const SyncMarkers& markers) const {
   MarkerWrites writes;
-  AddCode(writes, ChangeKind::NewClients, markers.client_code);
+  AddCode(writes, file_.get(), ChangeKind::NewClients, markers.client_code, markers.client_gaps);
   AddMoment(writes, ChangeKind::ChangedClients, markers.client_moment);
-  AddCode(writes, ChangeKind::NewRepairs, markers.repair_code);
+  AddCode(writes, file_.get(), ChangeKind::NewRepairs, markers.repair_code, markers.repair_gaps);
   AddMoment(writes, ChangeKind::ChangedRepairs, markers.repair_moment);
   AddMoment(writes, ChangeKind::ChangedBudgets, markers.budget_moment);
   WriteConfigStrings(file_.get(), writes);
 }
 
-void TMarkerFile::WriteCode(ChangeKind kind, int code) const {
+void TMarkerFile::WriteCode(ChangeKind kind, int code, const CodeGaps& gaps) const {
   MarkerWrites writes;
-  AddCode(writes, kind, code);
+  AddCode(writes, file_.get(), kind, code, gaps);
   WriteConfigStrings(file_.get(), writes);
 }
 

@@ -1,10 +1,12 @@
 // The sync markers: where in config.ini each kind of change keeps how far it has been sent (a
-// code for new rows, a server moment for changed rows), and how they are read and written.
+// code for new rows, a server moment for changed rows; beside a code, the gaps it passed), and
+// how they are read and written.
 #pragma once
 
 #include <array>
 #include <memory>
 
+#include "base/CodeGaps.h"
 #include "base/ConfigFile.h"
 #include "base/FormatSettings.h"
 
@@ -30,13 +32,17 @@ struct SyncMarkers {
   int repair_code = 0;
   DateAndTime repair_moment;
   DateAndTime budget_moment;
+  // The codes below each code marker still waited for.
+  CodeGaps client_gaps;
+  CodeGaps repair_gaps;
 
-  // The marker of a kind of new rows, and of a kind of changed rows; any other kind raises
-  // std::logic_error.
+  // The marker of a kind of new rows (its code and its gaps), and of a kind of changed rows;
+  // any other kind raises std::logic_error.
   int& Code(ChangeKind kind);
+  CodeGaps& Gaps(ChangeKind kind);
   DateAndTime& Moment(ChangeKind kind);
 
-  // Every marker at the same place: every code and every moment.
+  // Every marker at the same place: every code and every moment, and no gaps.
   static SyncMarkers All(int client_code, int repair_code, const DateAndTime& moment);
 };
 
@@ -54,14 +60,17 @@ class TMarkerFile {
   // not skip what changed since the rest.
   bool HoldsAnyMarker() const;
 
-  // All five, client code first; the first that is not a code or a moment raises EConvertError.
+  // All five, client code first; the first that is not a code, a list of gaps or a moment
+  // raises EConvertError. No gaps stored means none.
   SyncMarkers Read() const;
   int ReadCode(ChangeKind kind) const;
+  CodeGaps ReadGaps(ChangeKind kind) const;
   DateAndTime ReadMoment(ChangeKind kind) const;
 
   // Markers moved together are written together: one replacement of config.ini, all or none.
+  // A code goes with its gaps.
   void Write(const SyncMarkers& markers) const;
-  void WriteCode(ChangeKind kind, int code) const;
+  void WriteCode(ChangeKind kind, int code, const CodeGaps& gaps) const;
   void WriteMoment(ChangeKind kind, const DateAndTime& moment) const;
 
  private:

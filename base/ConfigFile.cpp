@@ -18,8 +18,6 @@
 namespace fesko {
 namespace {
 
-constexpr std::size_t kMaxValue = 2047;
-
 std::mutex g_folder_mutex;
 std::string g_folder;
 
@@ -108,6 +106,18 @@ void ReplaceFile(const std::string& path, const std::string& contents) {
   }
 }
 
+AnsiString ReadConfigValue(const TIniFile* file, const AnsiString& section, const AnsiString& key,
+                           std::size_t max_length) {
+  if (!file) return {};
+  try {
+    std::string contents;
+    if (!ReadWholeFile(file->FileName(), &contents)) return {};
+    return ProfileValue(contents, section, key, max_length);
+  } catch (...) {
+    return {};
+  }
+}
+
 }  // namespace
 
 std::string ApplicationFolder() {
@@ -126,7 +136,8 @@ void SetApplicationFolder(const std::string& folder) {
   g_folder = folder;
 }
 
-AnsiString ProfileValue(std::string_view contents, std::string_view section, std::string_view key) {
+AnsiString ProfileValue(std::string_view contents, std::string_view section, std::string_view key,
+                        std::size_t max_length) {
   bool in_section = false;
   for (std::string_view line : SplitLines(contents)) {
     std::string_view name;
@@ -141,7 +152,7 @@ AnsiString ProfileValue(std::string_view contents, std::string_view section, std
       if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         v = v.substr(1, v.size() - 2);
       }
-      if (v.size() > kMaxValue) v = v.substr(0, kMaxValue);
+      if (v.size() > max_length) v = v.substr(0, max_length);
       return AnsiString(v);
     }
   }
@@ -215,14 +226,11 @@ std::unique_ptr<TIniFile> OpenConfigFile(const std::string& name) {
 
 AnsiString ReadConfigString(const TIniFile* file, const AnsiString& section,
                             const AnsiString& key) {
-  if (!file) return {};
-  try {
-    std::string contents;
-    if (!ReadWholeFile(file->FileName(), &contents)) return {};
-    return ProfileValue(contents, section, key);
-  } catch (...) {
-    return {};
-  }
+  return ReadConfigValue(file, section, key, kMaxProfileValue);
+}
+
+AnsiString ReadConfigText(const TIniFile* file, const AnsiString& section, const AnsiString& key) {
+  return ReadConfigValue(file, section, key, std::string::npos);
 }
 
 void WriteConfigString(const TIniFile* file, const AnsiString& section, const AnsiString& key,

@@ -39,6 +39,8 @@ std::unique_ptr<TIniFile> OpenConfigFile(const std::string& name);
 
 // The value, or "" when the key is absent, the file is none, or anything fails. Never raises.
 AnsiString ReadConfigString(const TIniFile* file, const AnsiString& section, const AnsiString& key);
+// The same without the length limit, for the program's own values that may grow past it.
+AnsiString ReadConfigText(const TIniFile* file, const AnsiString& section, const AnsiString& key);
 
 // Writes the value, creating the section and key as needed. The file is replaced whole and
 // atomically, keeping its permissions. Raises "Unable to write to %s" when refused.
@@ -59,7 +61,9 @@ void WriteConfigStrings(const TIniFile* file, std::span<const ConfigEntry> entri
 void FreeConfigFile(std::unique_ptr<TIniFile>& file) noexcept;
 
 // The profile-file rules on a text already in memory, for the reader above and for tests.
-AnsiString ProfileValue(std::string_view contents, std::string_view section, std::string_view key);
+inline constexpr std::size_t kMaxProfileValue = 2047;
+AnsiString ProfileValue(std::string_view contents, std::string_view section, std::string_view key,
+                        std::size_t max_length = kMaxProfileValue);
 std::string ProfileWithValue(std::string_view contents, std::string_view section,
                              std::string_view key, std::string_view value);
 

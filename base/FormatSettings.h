@@ -90,6 +90,7 @@ TimeOfDay StrToTime(std::string_view text, const TFormatSettings& settings = For
 struct DateAndTime {
   CalendarDate Date;
   TimeOfDay Time;
+  friend bool operator==(const DateAndTime&, const DateAndTime&) = default;
 };
 DateAndTime StrToDateTime(std::string_view text,
                           const TFormatSettings& settings = FormatSettings());

@@ -1,6 +1,7 @@
 #include "database/WorkshopQueries.h"
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 namespace fesko::db {
@@ -56,6 +57,27 @@ void LoadRepairStatement(TMDOQuery& query, std::string_view state_line,
 void BindMoment(TMDOQuery& query, const CalendarDate& fecha, const TimeOfDay& hora) {
   query.ParamByName("fecha").SetAsDate(fecha);
   query.ParamByName("hora").SetAsTime(hora);
+}
+
+// The condition on `column` that also takes the gaps' codes, so one statement reads both; without
+// gaps the code condition alone, as it always was. The bounds are integers of our own and go in
+// as literals.
+std::string AfterCodeOrInGaps(std::string_view column, const CodeGaps& gaps) {
+  std::string condition = std::string(column) + ">:codigo";
+  if (gaps.empty()) return condition;
+  condition.insert(0, "(");
+  for (const CodeGap& gap : gaps.Ranges()) {
+    condition.append(" or ").append(column);
+    if (gap.first == gap.last) {
+      condition.append("=").append(std::to_string(gap.first));
+    } else {
+      condition.append(" between ")
+          .append(std::to_string(gap.first))
+          .append(" and ")
+          .append(std::to_string(gap.last));
+    }
+  }
+  return condition.append(")");
 }
 
 }  // namespace
@@ -137,8 +159,9 @@ int MaxClientCode(TMDOQuery& query) {
   return FirstInteger(query);
 }
 
-void ClientsAfterCode(TMDOQuery& query, int codigo) {
-  Load(query, {"select codigo,nombres,login,\"PASSWORD\" from clientes where codigo>:codigo"});
+void ClientsAfterCode(TMDOQuery& query, int codigo, const CodeGaps& gaps) {
+  Load(query, {"select codigo,nombres,login,\"PASSWORD\" from clientes where " +
+               AfterCodeOrInGaps("codigo", gaps)});
   query.ParamByName("codigo").SetAsInteger(codigo);
   query.Open();
 }
@@ -163,12 +186,13 @@ int MaxRepairCode(TMDOQuery& query) {
   return FirstInteger(query);
 }
 
-void RepairsAfterCode(TMDOQuery& query, int codigo) {
-  LoadRepairStatement(
-      query,
-      "presupuestos.Estado,Reparaciones.estado as EstadoRep,Presupuestos.Fecha as "
-      "FechaPresupuesto,",
-      "LEFT JOIN Monedas ON Presupuestos.Moneda=Monedas.Codigo where reparaciones.codigo>:codigo");
+void RepairsAfterCode(TMDOQuery& query, int codigo, const CodeGaps& gaps) {
+  std::string where = "LEFT JOIN Monedas ON Presupuestos.Moneda=Monedas.Codigo where " +
+                      AfterCodeOrInGaps("reparaciones.codigo", gaps);
+  LoadRepairStatement(query,
+                      "presupuestos.Estado,Reparaciones.estado as EstadoRep,Presupuestos.Fecha as "
+                      "FechaPresupuesto,",
+                      where);
   query.ParamByName("codigo").SetAsInteger(codigo);
   query.Open();
 }

@@ -5,6 +5,7 @@
 // caller's unit of work and database errors reach the caller as EMDOError.
 #pragma once
 
+#include "base/CodeGaps.h"
 #include "base/FormatSettings.h"
 #include "base/TextKinds.h"
 #include "database/MDOQuery.h"
@@ -37,14 +38,15 @@ void ListRepairs(TMDOQuery& query);
 // ---- Clients ----
 // The highest client code; 0 for an empty table.
 int MaxClientCode(TMDOQuery& query);
-void ClientsAfterCode(TMDOQuery& query, int codigo);
+// The clients after the code, and those whose codes are among the gaps, in one statement.
+void ClientsAfterCode(TMDOQuery& query, int codigo, const CodeGaps& gaps = {});
 // Clients whose change moment (fecha_aud with hora_aud) is at or after the given one and not
 // after the server's present moment.
 void ClientsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const TimeOfDay& hora);
 
 // ---- Repairs and budgets ----
 int MaxRepairCode(TMDOQuery& query);
-void RepairsAfterCode(TMDOQuery& query, int codigo);
+void RepairsAfterCode(TMDOQuery& query, int codigo, const CodeGaps& gaps = {});
 // Repair rows of the repairs changed since the moment, as for clients.
 void RepairsChangedSince(TMDOQuery& query, const CalendarDate& fecha, const TimeOfDay& hora);
 // Budget rows (13 columns: the repair row without the repair's estado) of the budgets changed

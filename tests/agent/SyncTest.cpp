@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "agent/SyncAgent.h"
 #include "base/ConfigFile.h"
 #include "base/MessageBox.h"
+#include "base/Moments.h"
 #include "database/WorkshopQueries.h"
 #include "tests/support/StandIn.h"
 #include "tests/support/TestDatabase.h"
@@ -76,6 +78,23 @@ class SyncTest : public ::testing::Test {
     Sql("alter trigger " + table + "_aud inactive;\ncommit;\nupdate " + table +
         " set fecha_aud = " + fecha + ", hora_aud = " + hora + " where " + where +
         ";\ncommit;\nalter trigger " + table + "_aud active;");
+  }
+  // A second terminal of the workshop, whose transaction stays open until the test commits it.
+  std::unique_ptr<db::TDataModule1> OpenTerminal(const std::string& sql) {
+    auto terminal = std::make_unique<db::TDataModule1>();
+    terminal->service.SetDatabaseName(database_);
+    terminal->service.SetParam("user_name", test::DbUser());
+    terminal->service.SetParam("Password", test::DbPassword());
+    terminal->service.Open();
+    terminal->transaccion.StartTransaction();
+    for (std::size_t at = 0, end; at < sql.size(); at = end + 1) {
+      end = std::min(sql.find(';', at), sql.size());
+      if (sql.find_first_not_of(" \n", at) >= end) continue;
+      terminal->Consulta.SQL().Clear();
+      terminal->Consulta.SQL().Add(sql.substr(at, end - at));
+      terminal->Consulta.ExecSQL();
+    }
+    return terminal;
   }
   AnsiString Marker(const char* section, const char* key) {
     auto ini = OpenConfigFile("config.ini");
@@ -154,6 +173,22 @@ TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
   EXPECT_EQ(again.repair_moment.Date, (CalendarDate{2024, 2, 29}));
   EXPECT_EQ(again.repair_moment.Time, (TimeOfDay{0, 0, 1}));
   EXPECT_EQ(again.budget_moment.Date, markers.budget_moment.Date);
+  // No gaps leave the file without a gaps key; gaps read back as written, whatever the locale.
+  std::ifstream ini(folder_ / "config.ini");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ini), {}).find("huecos"), std::string::npos);
+  markers.Gaps(ChangeKind::NewRepairs).Add(4, 1101, {{2026, 1, 2}, {3, 4, 5}});
+  markers.Gaps(ChangeKind::NewRepairs).Add(1103, 1103, {{2026, 1, 2}, {3, 4, 5}});
+  markers.Gaps(ChangeKind::NewRepairs).Add(1200, 1201, {{2026, 1, 2}, {3, 4, 6}});
+  TMarkerFile().Write(markers);
+  EXPECT_EQ(Marker("nueva_reparacion", "huecos"),
+            "4-1101,1103@2026-01-02 03:04:05;1200-1201@2026-01-02 03:04:06");
+  EXPECT_EQ(TMarkerFile().Read().repair_gaps, markers.repair_gaps);
+  EXPECT_TRUE(TMarkerFile().Read().client_gaps.empty());
+  // A text that is not of that form is an error, never "no gaps".
+  for (const char* bad : {"5", "5@2026-01-02", "7-3@2026-01-02 03:04:05", "1@2026-02-30 00:00:00",
+                          "1-5,4@2026-01-02 03:04:05", "1@2026-01-02 03:04:05;"}) {
+    EXPECT_THROW(CodeGaps::Parse(bad), EConvertError) << bad;
+  }
 }
 
 TEST_F(SyncTest, TheCatchUpSendsEveryRowChangedSinceTheMarkersOneCallEach) {
@@ -437,4 +472,74 @@ TEST_F(SyncTest, TheCatchUpAlsoSendsWhatCommittedLateBeforeTheLastMarker) {
   auto calls = Received(kEditarCliente);
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_NE(calls[0].readfilexmls.find("<Nombre>Ana Tarde</Nombre>"), std::string::npos);
+}
+
+TEST_F(SyncTest, ACodeCommittedAfterAHigherOneIsSentAsNewWhenItComesOrGivenUpAfterTheWindow) {
+  agent_->CatchUp();
+  auto gaps = [&](ChangeKind kind) { return TMarkerFile().ReadGaps(kind).Ranges(); };
+  auto has = [](const std::vector<test::StandIn::Call>& calls, const std::string& code) {
+    return std::count_if(calls.begin(), calls.end(), [&](const auto& call) {
+      return call.readfilexmls.find("<Codigo>" + code + "</Codigo>") != std::string::npos ||
+             call.readfilexmls.find("<Orden>" + code + "</Orden>") != std::string::npos;
+    });
+  };
+
+  // Live: client 102 is held by a slow terminal while 104 commits; 101 and 103 never come.
+  SetMarker("ultimo_cliente", "cliente", "100");
+  auto slow = OpenTerminal("insert into clientes (codigo, nombres) values (102, 'Lento')");
+  Sql("insert into clientes (codigo, nombres) values (104, 'Rapido');");
+  agent_->NewClients();
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "104");
+  ASSERT_EQ(gaps(ChangeKind::NewClients).size(), 1u);
+  CodeGap first_seen = gaps(ChangeKind::NewClients)[0];
+  EXPECT_EQ(std::pair(first_seen.first, first_seen.last), std::pair(101, 103));
+  slow->transaccion.Commit();
+  agent_->NewClients();
+  auto calls = Received(kNuevoCliente);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(has(calls, "102"), 1);
+  // The range is split around the code that came, each part keeping when it was first seen.
+  EXPECT_EQ(gaps(ChangeKind::NewClients),
+            (std::vector<CodeGap>{{101, 101, first_seen.seen}, {103, 103, first_seen.seen}}));
+
+  // Older than ten minutes on the server's clock, the gaps are given up; a row that comes for
+  // one in that very pass still goes.
+  CodeGaps old;
+  old.Add(101, 101, SecondsBefore(ServerNow(), 11 * 60));
+  old.Add(103, 103, SecondsBefore(ServerNow(), 11 * 60));
+  TMarkerFile().WriteCode(ChangeKind::NewClients, 104, old);
+  Sql("insert into clientes (codigo, nombres) values (103, 'Tardio');");
+  agent_->NewClients();
+  EXPECT_EQ(has(Received(kNuevoCliente), "103"), 1);
+  EXPECT_TRUE(gaps(ChangeKind::NewClients).empty());
+  EXPECT_EQ(Marker("ultimo_cliente", "huecos"), "");
+
+  // Catch-up: repair 101 with two budgets is held while 102 commits; both of 101's documents go
+  // to the new-repair page once it commits, and its gap is gone.
+  SetMarker("nueva_reparacion", "codigo", "100");
+  slow = OpenTerminal(
+      "insert into reparaciones (codigo, falla) values (101, 'Lenta');"
+      "insert into presupuestos (codigo, idreparacion, estado, total) values (1, 101, 1, 10);"
+      "insert into presupuestos (codigo, idreparacion, estado, total) values (2, 101, 1, 20);");
+  Sql("insert into reparaciones (codigo, falla) values (102, 'Rapida');");
+  agent_->CatchUp();
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "102");
+  ASSERT_EQ(gaps(ChangeKind::NewRepairs).size(), 1u);
+  EXPECT_EQ(gaps(ChangeKind::NewRepairs)[0].last, 101);
+  // A failed send keeps the gap and the marker.
+  slow->transaccion.Commit();
+  standin_->Fail(kNuevaReparacion, "404");
+  EXPECT_THROW(agent_->CatchUp(), web::ESOAPHTTPException);
+  EXPECT_EQ(gaps(ChangeKind::NewRepairs).size(), 1u);
+  standin_->Fail(kNuevaReparacion, "none");
+  standin_->Reset();
+  agent_->CatchUp();
+  EXPECT_EQ(has(Received(kNuevaReparacion), "101"), 2);
+  EXPECT_TRUE(gaps(ChangeKind::NewRepairs).empty());
+  EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "102");
+
+  // Gaps that cannot be read stop the pass rather than pass for none.
+  SetMarker("ultimo_cliente", "huecos", "101-@2026-01-02 03:04:05");
+  EXPECT_THROW(agent_->NewClients(), EConvertError);
+  EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "104");
 }

@@ -13,6 +13,7 @@
 #include <span>
 #include <sstream>
 
+#include "base/CodeGaps.h"
 #include "base/ConfigFile.h"
 #include "base/FormatSettings.h"
 #include "base/TextKinds.h"
@@ -629,18 +630,32 @@ std::vector<std::string> WebConsistency::MarkerOvershoots(const std::string& con
         [&](db::TMDOQuery& q) { q.ParamByName("m").SetAsDateTime(moment); });
   };
 
+  // A code marker may pass codes still waited for as gaps: those claim nothing yet.
+  auto gaps_of = [&](const char* section) {
+    AnsiString text = ProfileValue(ini, section, "huecos", std::string::npos);
+    try {
+      return CodeGaps::Parse(text);
+    } catch (const std::exception&) {
+      out.push_back(std::string("marker ") + section +
+                    "/huecos is not a list of gaps: " + Quoted(text));
+      return CodeGaps();
+    }
+  };
   if (auto marker = code_marker("ultimo_cliente", "cliente")) {
+    CodeGaps gaps = gaps_of("ultimo_cliente");
     for (int code : below("clientes", *marker)) {
-      if (!Find(web.clients, code)) {
+      if (!Find(web.clients, code) && !gaps.Contains(code)) {
         out.push_back("client " + std::to_string(code) + " is at or below the client code marker " +
                       std::to_string(*marker) + " but never reached the web service");
       }
     }
   }
   if (auto marker = code_marker("nueva_reparacion", "codigo")) {
+    CodeGaps gaps = gaps_of("nueva_reparacion");
     for (int code : below("reparaciones", *marker)) {
       const WebRow* held = Find(web.repairs, code);
       if (!held) {
+        if (gaps.Contains(code)) continue;
         out.push_back("repair " + std::to_string(code) + " is at or below the repair code marker " +
                       std::to_string(*marker) + " but never reached the web service");
       } else if (db.repairs.contains(code)) {

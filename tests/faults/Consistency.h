@@ -34,11 +34,12 @@ class WebConsistency {
   std::vector<std::string> Differences(const std::vector<StandIn::Call>& calls);
 
   // What the markers of `config_ini` claim as sent but the web service does not hold: a client
-  // or repair at or below its code marker that never arrived (with a repair's intake fields as
-  // they are now), and a client, repair state or budget stamped before its date/time marker that
-  // is not on the web service as the database holds it. Empty markers claim nothing. The first
-  // start seeds the markers past every row already there, which it never sends: put those rows
-  // on the web service first (initialise everything), or they are listed here.
+  // or repair at or below its code marker, and not in its gaps, that never arrived (with a
+  // repair's intake fields as they are now), and a client, repair state or budget stamped before
+  // its date/time marker that is not on the web service as the database holds it. Empty markers
+  // claim nothing. The first start seeds the markers past every row already there, which it never
+  // sends: put those rows on the web service first (initialise everything), or they are listed
+  // here.
   std::vector<std::string> MarkerOvershoots(const std::string& config_ini, const StandIn& web);
   std::vector<std::string> MarkerOvershoots(const std::string& config_ini,
                                             const std::vector<StandIn::Call>& calls);

@@ -227,6 +227,8 @@ TEST_F(ProcessFaults, AMarkerThatCannotBeReadIsReportedAndNeverSkipsAChange) {
        "[Dunmar] '11/30/2000' is not a valid date"},
       {"a missing section", "[ultimo_cliente]\ncliente=0\n", "",
        "[Dunmar] '' is not a valid integer value"},
+      {"malformed gaps", "codigo=0", "codigo=0\nhuecos=7-3@2000-01-01 00:00:00",
+       "[Dunmar] '7-3@2000-01-01 00:00:00' is not a valid list of code gaps"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
