@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "agent/StopSignals.h"
 #include "base/ApplicationErrors.h"
@@ -35,9 +36,13 @@ void TDatabaseWatch::ListenerLost(int error_code) {
   if (away_ || event_waits_given_up_) return;
   // A wait the server refused says more than the completions its dropping ended.
   if (listener_code_ == 0 || error_code == isc_net_read_err) listener_code_ = error_code;
-  // Checked on the next turn of the event loop: the listener may be telling it from inside a
-  // cancel or a delivery, where nothing may be closed.
-  QTimer::singleShot(0, timer_, [this] { RunHandler([this] { Tick(); }); });
+  // Checked on the next turn of the event loop, once for all the listeners that tell it: a
+  // listener may be telling it from inside a cancel or a delivery, where nothing may be closed.
+  if (std::exchange(check_posted_, true)) return;
+  QTimer::singleShot(0, timer_, [this] {
+    check_posted_ = false;
+    if (!away_) RunHandler([this] { Tick(); });
+  });
 }
 
 void TDatabaseWatch::Tick() {

@@ -56,6 +56,7 @@ class TDatabaseWatch {
   bool away_ = false;
   bool ticking_ = false;
   bool event_waits_given_up_ = false;
+  bool check_posted_ = false;
   int retry_ms_ = 0;
   int listener_code_ = 0;  // the first lost-connection code a listener told since the last check
 };

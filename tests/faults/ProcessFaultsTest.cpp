@@ -424,6 +424,7 @@ std::size_t Count(const std::string& err, std::string_view text) {
 // Without a desktop the tray's tooltip is logged whenever it changes.
 constexpr char kLostHint[] = "Fesko 15318 - Sin conexión con la base de datos desde las ";
 constexpr char kBackHint[] = " Fesko 15318\n";
+constexpr char kWebHint[] = "Fesko 15318 - El servicio web no responde desde las ";
 
 TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedOnceAndTheAgentCatchesUp) {
   Sql(BulkRows(60));
@@ -463,26 +464,41 @@ TEST_F(PrivateServerFaults, TheServerKilledWhileIdleIsFoundAndEverythingArrivesO
   Start();
   auto differences = Settle();
   ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  // The web service fails first, so both troubles stand at once.
+  web_->Fail("*", "404");
+  Sql("update clientes set nombres = 'Antes de la caída' where codigo = 3;");
+  ASSERT_TRUE(WaitUntil(60s, [&] { return Err().find(kWebHint) != std::string::npos; })) << Err();
   ASSERT_EQ(Server("kill"), 0);  // as a crash of the server would
   // Nothing runs: the listeners or the liveness check find it, and the tray says since when.
-  ASSERT_TRUE(WaitUntil(60s, [&] { return Err().find(kLostHint) != std::string::npos; })) << Err();
+  ASSERT_TRUE(WaitUntil(60s, [&] {
+    auto at = Err().find(kLostHint);
+    return at != std::string::npos && Err().find(" - El servicio web", at) != std::string::npos;
+  })) << Err();
   ASSERT_EQ(Server("start", std::to_string(port_)), 0);
   Sql("update reparaciones set estado = 5 where codigo = 1;\n"
       "update presupuestos set total = 999 where idreparacion = 2;\n"
       "insert into clientes (codigo, nombres) values (700, 'Tras la caída');");
+  FastWeb();
   ASSERT_TRUE(WaitUntil(90s, [&] { return Err().find(kBackHint) != std::string::npos; })) << Err();
   Sql("update clientes set nombres = 'De vuelta' where codigo = 2;\n"
       "insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) "
       "values (700, 700, 'TV-1', 'Tras la vuelta', current_date, 1);");
   differences = Settle(90s);
   EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
   const std::string err = Err();
   EXPECT_EQ(Count(err, "[error de consulta] Se perdió la conexión con la base de datos"), 1u)
       << err;
   EXPECT_EQ(Count(err, "[error de consulta]"), 1u) << "one box for the loss\n" << err;
-  EXPECT_EQ(Count(err, "[Dunmar]") + Count(err, "[Application Error]"), 0u) << err;
+  EXPECT_EQ(Count(err, "[Application Error]"), 1u) << "one box for the web outage\n" << err;
+  EXPECT_EQ(Count(err, kLostHint), 1u) << err;
+
+  // A stop signal while it tries to attach again ends it at once, as "Salir" does.
+  ASSERT_EQ(Server("kill"), 0);
+  ASSERT_TRUE(WaitUntil(60s, [&] { return Count(Err(), kLostHint) == 2; })) << Err();
+  auto signalled = Clock::now();
   EXPECT_EQ(Stop(), 0) << Err();
-  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+  EXPECT_LT(Clock::now() - signalled, 20s);
 }
 
 // The events' auxiliary port is fixed and already held: the server drops the event attachment
@@ -509,7 +525,8 @@ TEST_F(PrivateServerFaults, EventsThatNeverComeAreReportedOnceAndTheSweepDeliver
   Start();
   auto differences = Settle();
   ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
-  const char kWaitBox[] = "No se puede esperar los avisos de la base de datos (error 335544726)";
+  const char kWaitBox[] =
+      "[Dunmar] No se puede esperar los avisos de la base de datos (error 335544726)";
   ASSERT_TRUE(WaitUntil(30s, [&] { return Err().find(kWaitBox) != std::string::npos; })) << Err();
   Sql("update clientes set nombres = 'Sin avisos' where codigo = 1;\n"
       "insert into clientes (codigo, nombres) values (800, 'Sin avisos');\n"
