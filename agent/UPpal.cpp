@@ -197,15 +197,15 @@ void TFrmPpal::ShowTrayState() {
     hint += u'\n' + QString::fromUtf8(kWebFailingLine).arg(web_failing_since_);
   }
   const bool trouble = hint.contains(u'\n');
-  if (trouble && normal_icon_.isNull()) {
-    normal_icon_ = CoolTrayIcon1->Icon().icon();
-    CoolTrayIcon1->Icon().setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-  } else if (!trouble && !normal_icon_.isNull()) {
-    CoolTrayIcon1->Icon().setIcon(std::exchange(normal_icon_, QIcon()));
+  if (trouble != warning_shown_) {
+    warning_shown_ = trouble;
+    if (trouble) normal_icon_ = CoolTrayIcon1->Icon().icon();
+    CoolTrayIcon1->Icon().setIcon(trouble ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                                          : normal_icon_);
   }
   if (hint == CoolTrayIcon1->Hint()) return;
   CoolTrayIcon1->SetHint(hint);
-  // Noted in the log as well, where there is no desktop to show it.
+  // Written to the log as well: without a desktop nobody sees the tooltip.
   LogLine(hint.replace(u'\n', QStringLiteral(" - ")).toStdString());
 }
 

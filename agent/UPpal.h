@@ -86,6 +86,7 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   TDatabaseWatch watch_;
   bool wait_failure_reported_ = false;
   QIcon normal_icon_;
+  bool warning_shown_ = false;
   // Since when each trouble stands (HH:mm), empty while it does not.
   QString web_failing_since_;
   QString database_lost_since_;
