@@ -420,6 +420,9 @@ void TSyncAgent::ReadPollSettings() {
 void TSyncAgent::Poll() {
   static constexpr std::u16string_view kUpdateError = u"error en la actualizacion de presupuestos";
   static constexpr std::u16string_view kUpdateCaption = db::kQueryErrorCaption;
+  // Budget states fetched while the database is lost could not be written, and the web
+  // service hands each out only once.
+  if (data_.connection_lost) return;
   Busy busy(busy_);
   WideString reply;
   try {

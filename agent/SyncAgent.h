@@ -59,6 +59,8 @@ class TSyncAgent {
   void ReadPollSettings();
 
   const WideString& BaseUrl() const { return base_url_; }
+  // A pass or the poll is under way.
+  bool Running() const { return busy_ > 0; }
 
  private:
   // For each code of one changed kind, a digest of its documents in the order they went out.

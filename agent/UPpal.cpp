@@ -23,6 +23,7 @@ constexpr int kStoredPollInterval = 6000000;
 constexpr int kSweepInterval = 60000;
 constexpr char kTrayHint[] = "Fesko 15318";
 constexpr char kWebFailingLine[] = "El servicio web no responde desde las %1";
+constexpr char kDatabaseLostLine[] = "Sin conexión con la base de datos desde las %1";
 constexpr std::u16string_view kEventWaitFailedText =
     u"No se puede esperar los avisos de la base de datos (error %1). Los cambios se enviarán "
     u"cada minuto.";
@@ -37,7 +38,8 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
       EventoEditarReparacion(&data.Service1),
       EventoEditarPresupuesto(&data.Service1),
       data_(data),
-      sync_(data, *this) {
+      sync_(data, *this),
+      watch_(data, *this, this) {
   // The event listeners hand their deliveries to this thread.
   InstallQtUiThread();
   InstallBusyCursor();
@@ -56,6 +58,7 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
     move(screen->availableGeometry().center() - rect().center());
   }
   CreateTrayIcon();
+  data_.OnConnectionLost = [this] { watch_.LostByUnit(); };
   RunHandler([this] { FormCreate(); });
   // Once the first waits are queued: what changed while the catch-up ran goes out now.
   QTimer::singleShot(0, this, [this] { RunHandler([this] { SweepTimerTimer(); }); });
@@ -63,14 +66,22 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
 
 TFrmPpal::~TFrmPpal() {
   // No handler runs on a window being taken apart, while the listeners wind down one by one.
+  data_.OnConnectionLost = nullptr;
   for (db::TIBEvents* events :
        {&EventoNuevoCliente, &EventoActualizarCliente, &EventoNuevaReparacion,
         &EventoEditarReparacion, &EventoEditarPresupuesto}) {
     events->OnEventAlert = nullptr;
+    events->OnError = nullptr;
   }
 }
 
 void TFrmPpal::FormCreate() {
+  RegisterListeners();
+  sync_.ReadSettings();
+  sync_.CatchUp();
+}
+
+void TFrmPpal::RegisterListeners() {
   // Each listener reports an error of its handler itself and goes on listening.
   struct Wiring {
     db::TIBEvents& events;
@@ -89,13 +100,18 @@ void TFrmPpal::FormCreate() {
     w.events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
       (this->*handler)();
     };
-    w.events.OnError = [this](db::TIBEvents& events, int code) { EventWaitFailed(events, code); };
+    // A lost attachment is the watch's; any other failed wait is reported here.
+    w.events.OnError = [this](db::TIBEvents&, int code) {
+      if (db::IsLostConnection(code)) {
+        watch_.ListenerLost(code);
+      } else {
+        EventWaitsFailed(code);
+      }
+    };
     w.events.UnRegisterEvents();
     w.events.Events.Add(w.name);
     w.events.RegisterEvents();
   }
-  sync_.ReadSettings();
-  sync_.CatchUp();
 }
 
 void TFrmPpal::Evento1EventAlert() {
@@ -125,8 +141,8 @@ void TFrmPpal::SweepTimerTimer() {
 }
 
 // A wait that cannot be queued (the server's event port out of reach) leaves its kind to the
-// sweep; the operator hears of it once.
-void TFrmPpal::EventWaitFailed(db::TIBEvents&, int error_code) {
+// sweep; the operator hears of it once per run, however often the waits are queued again.
+void TFrmPpal::EventWaitsFailed(int error_code) {
   if (std::exchange(wait_failure_reported_, true)) return;
   WideString text = QString::fromUtf16(kEventWaitFailedText.data(),
                                        static_cast<qsizetype>(kEventWaitFailedText.size()))
@@ -153,18 +169,63 @@ void TFrmPpal::ShowBalloon(const WideString& title, const WideString& text) {
   CoolTrayIcon1->ShowBalloon(title, text, bitInfo, 25);
 }
 
+namespace {
+// Keeps or clears the moment a trouble began.
+void MarkSince(QString& since, bool stands) {
+  if (stands == !since.isEmpty()) return;
+  since = stands ? QTime::currentTime().toString(QStringLiteral("HH:mm")) : QString();
+}
+}  // namespace
+
 void TFrmPpal::SetWebFailing(bool failing) {
-  // The tooltip's second line and a warning icon say how it stands until the web answers again.
+  MarkSince(web_failing_since_, failing);
+  ShowTrayState();
+}
+
+void TFrmPpal::SetDatabaseLost(bool lost) {
+  MarkSince(database_lost_since_, lost);
+  ShowTrayState();
+}
+
+void TFrmPpal::ShowTrayState() {
+  // The tooltip's second lines and a warning icon say how it stands until each trouble is over.
   QString hint = QString::fromLatin1(kTrayHint);
-  if (failing) {
-    normal_icon_ = CoolTrayIcon1->Icon().icon();
-    hint += u'\n' + QString::fromUtf8(kWebFailingLine)
-                        .arg(QTime::currentTime().toString(QStringLiteral("HH:mm")));
-    CoolTrayIcon1->Icon().setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-  } else if (!normal_icon_.isNull()) {
-    CoolTrayIcon1->Icon().setIcon(normal_icon_);
+  if (!database_lost_since_.isEmpty()) {
+    hint += u'\n' + QString::fromUtf8(kDatabaseLostLine).arg(database_lost_since_);
   }
+  if (!web_failing_since_.isEmpty()) {
+    hint += u'\n' + QString::fromUtf8(kWebFailingLine).arg(web_failing_since_);
+  }
+  const bool trouble = hint.contains(u'\n');
+  if (trouble != warning_shown_) {
+    warning_shown_ = trouble;
+    if (trouble) normal_icon_ = CoolTrayIcon1->Icon().icon();
+    CoolTrayIcon1->Icon().setIcon(trouble ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                                          : normal_icon_);
+  }
+  if (hint == CoolTrayIcon1->Hint()) return;
   CoolTrayIcon1->SetHint(hint);
+  // Written to the log as well: without a desktop nobody sees the tooltip.
+  LogLine(hint.replace(u'\n', QStringLiteral(" - ")).toStdString());
+}
+
+// ---- The database watch
+
+bool TFrmPpal::SomethingRuns() {
+  return sync_.Running() || QApplication::activeModalWidget() != nullptr;
+}
+
+void TFrmPpal::DatabaseBack() {
+  static constexpr std::u16string_view kDatabaseBackTitle = u"Fesko 15318 - Base de Datos";
+  static constexpr std::u16string_view kDatabaseBackText = u"La base de datos responde de nuevo";
+  RegisterListeners();
+  // Its markers cover the whole time the database was away; a failure shows its box, as at
+  // start-up, and the program goes on.
+  RunHandler([this] { sync_.CatchUp(); });
+  if (data_.connection_lost) return;
+  ShowBalloon(WideString(kDatabaseBackTitle), WideString(kDatabaseBackText));
+  // What changed while the catch-up ran goes out now, as after start-up.
+  QTimer::singleShot(0, this, [this] { RunHandler([this] { SweepTimerTimer(); }); });
 }
 
 // ---- Tray icon and menu

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/CoolTrayIcon.h"
+#include "agent/DatabaseWatch.h"
 #include "agent/SyncAgent.h"
 #include "agent/Timer.h"
 #include "database/Datamodule.h"
@@ -19,7 +20,7 @@ class QMenu;
 
 namespace fesko {
 
-class TFrmPpal : public QWidget, private SyncHost {
+class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host {
  public:
   // Builds the window and runs its creation handler; the window stays hidden.
   explicit TFrmPpal(db::TDataModule1& data);
@@ -56,7 +57,6 @@ class TFrmPpal : public QWidget, private SyncHost {
   void CreateTrayIcon();
   void Timer1Timer();
   void SweepTimerTimer();
-  void EventWaitFailed(db::TIBEvents& events, int error_code);
   void Evento1EventAlert();
   void Evento2EventAlert();
   void Evento3EventAlert();
@@ -70,10 +70,26 @@ class TFrmPpal : public QWidget, private SyncHost {
   void ShowBalloon(const WideString& title, const WideString& text) override;
   void SetWebFailing(bool failing) override;
 
+  // What the database watch needs of the window.
+  bool SomethingRuns() override;
+  void SetDatabaseLost(bool lost) override;
+  void EventWaitsFailed(int error_code) override;
+  void DatabaseBack() override;
+
+  // The five listeners' names and handlers wired, and their waits queued.
+  void RegisterListeners();
+  // The tooltip's second lines and the icon for the troubles that stand.
+  void ShowTrayState();
+
   db::TDataModule1& data_;
   TSyncAgent sync_;
+  TDatabaseWatch watch_;
   bool wait_failure_reported_ = false;
   QIcon normal_icon_;
+  bool warning_shown_ = false;
+  // Since when each trouble stands (HH:mm), empty while it does not.
+  QString web_failing_since_;
+  QString database_lost_since_;
 };
 
 }  // namespace fesko

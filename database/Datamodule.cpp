@@ -17,6 +17,11 @@ TDataModule1::TDataModule1() {
 
 TDataModule1::~TDataModule1() = default;
 
+void TDataModule1::CloseLost() noexcept {
+  service.ForceClose();
+  Service1.ForceClose();
+}
+
 void RollbackIfActive(TDataModule1& data) {
   if (data.transaccion.Active()) data.transaccion.Rollback();
 }

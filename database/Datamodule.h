@@ -2,6 +2,8 @@
 // whole program shares for its run. Created before anything else and destroyed last.
 #pragma once
 
+#include <functional>
+
 #include "database/MDODatabase.h"
 #include "database/MDOQuery.h"
 
@@ -31,9 +33,16 @@ class TDataModule1 {
   TMDOQuery consultaempresa{"consultaempresa"};
   TMDOQuery ConsultaProduccion{"ConsultaProduccion"};
 
-  // Set once a unit of work met a network or shutdown error: the attachment is gone, and what
-  // runs by itself (the sweep) stops asking it instead of failing once a minute.
+  // Set once a unit of work met a network or shutdown error, or the agent found the database
+  // gone: what runs by itself (the sweep) stops asking it, and what fails until the agent has
+  // attached again goes to the log only. Cleared once both connections are back.
   bool connection_lost = false;
+  // Called when a unit of work sets connection_lost; it must not close anything itself, as the
+  // unit may run inside a listener's delivery.
+  std::function<void()> OnConnectionLost;
+
+  // Ends the transaction and closes both connections, which may be gone, without raising.
+  void CloseLost() noexcept;
 };
 
 // The first step of every unit of work: roll back `transaccion` if a failed unit left it

@@ -35,6 +35,7 @@ struct WakeUp {
   std::condition_variable signal;
   bool signaled = false;
   bool new_counts = false;
+  bool lost = false;  // a completion without counts: the attachment is gone
   bool stop = false;
   std::vector<ISC_UCHAR> updated;
 };
@@ -44,8 +45,16 @@ struct WakeUp {
 // thread nor takes a lock that code calling the client library holds.
 void EventCallback(void* arg, ISC_USHORT length, const ISC_UCHAR* updated) {
   auto* wake = static_cast<WakeUp*>(arg);
-  if (!wake || !updated) return;
+  if (!wake) return;
   std::lock_guard lock(wake->mutex);
+  if (!updated) {
+    // A cancel (the stop request is set before it) or a server that went away.
+    if (wake->stop) return;
+    wake->lost = true;
+    wake->signaled = true;
+    wake->signal.notify_all();
+    return;
+  }
   wake->updated.assign(updated, updated + length);
   wake->new_counts = true;
   wake->signaled = true;
@@ -183,7 +192,7 @@ class TIBEvents::Thread {
   }
 
  private:
-  enum class Wake { kStop, kNewCounts, kNothing };
+  enum class Wake { kStop, kNewCounts, kLost, kNothing };
 
   // A wait that was not cancelled may still complete: its callback must find live memory.
   void KeepWakeUpForLateCompletions() {
@@ -203,6 +212,11 @@ class TIBEvents::Thread {
         Wake wake = WaitForSignal();
         if (wake == Wake::kStop) break;
         if (wake == Wake::kNothing) continue;
+        if (wake == Wake::kLost) {
+          // Told once; the thread sleeps until it is stopped, as after a wait that failed.
+          ReportLost();
+          continue;
+        }
         ProcessEvents();
         QueueEvents();
       }
@@ -231,7 +245,18 @@ class TIBEvents::Thread {
     if (wake_->stop) return Wake::kStop;
     if (wake_->new_counts) return Wake::kNewCounts;
     wake_->signaled = false;
-    return Wake::kNothing;
+    return std::exchange(wake_->lost, false) ? Wake::kLost : Wake::kNothing;
+  }
+
+  void ReportLost() {
+    RunOnUiThread([this] {
+      if (StopRequested() || !owner_.OnError) return;
+      try {
+        owner_.OnError(owner_, isc_lost_db_connection);
+      } catch (...) {
+        // The handler's own trouble is its to report; the thread must not end on it.
+      }
+    });
   }
 
   // The client library's attachment belongs to the UI thread, so the wait is queued there. A

@@ -44,7 +44,8 @@ class TEventNames {
 // `cancel_alerts` may be set by the handler; it has no effect.
 using TEventAlert = std::function<void(TIBEvents& sender, const AnsiString& event_name,
                                        int event_count, bool& cancel_alerts)>;
-// `error_code` is the database error's Firebird code, 0 for other errors.
+// `error_code` is the database error's Firebird code, 0 for other errors. A completion without
+// counts (the server went away) comes as isc_lost_db_connection; that thread waits no more.
 using TErrorEvent = std::function<void(TIBEvents& sender, int error_code)>;
 
 class TIBEvents : public EventsClient {

@@ -348,6 +348,15 @@ void Attachment::Attach() {
   db_sql_dialect_ = dialect < sql_dialect_ ? dialect : sql_dialect_;
 }
 
+void Attachment::CheckAlive() {
+  if (!Connected()) RaiseClient(mdoDatabaseClosed);
+  const char item = isc_info_ods_version;
+  std::array<char, 32> reply{};
+  CheckStatus(FB_CALL(isc_database_info)(StatusVector(), &handle_, 1, &item,
+                                         static_cast<short>(reply.size()), reply.data()),
+              side_);
+}
+
 void Attachment::Detach(bool force) {
   if (!Connected()) return;
   ISC_STATUS* status = StatusVector();
@@ -379,6 +388,14 @@ void TMDODatabase::Open() {
 
 void TMDODatabase::Close() {
   CloseInternal(false);
+}
+
+void TMDODatabase::ForceClose() noexcept {
+  try {
+    CloseInternal(true);
+  } catch (...) {
+    // A lost attachment's queries and transaction are let go of without a word.
+  }
 }
 
 void TMDODatabase::CloseInternal(bool force) {
@@ -515,6 +532,17 @@ void TIBDatabase::Open() {
 void TIBDatabase::Close() {
   for (EventsClient* e : std::vector<EventsClient*>(events_)) e->UnRegisterEvents();
   Detach(false);
+}
+
+void TIBDatabase::ForceClose() noexcept {
+  for (EventsClient* e : std::vector<EventsClient*>(events_)) {
+    try {
+      e->UnRegisterEvents();
+    } catch (...) {
+      // A wait on a lost attachment cannot be cancelled; its thread is gone all the same.
+    }
+  }
+  Detach(true);
 }
 
 void TIBDatabase::AddEventsClient(EventsClient* client) {

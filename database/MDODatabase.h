@@ -73,6 +73,9 @@ class Attachment {
 
   bool Connected() const { return handle_ != 0; }
   isc_db_handle* Handle() { return &handle_; }
+  // Asks the server for one cheap item of the database's information: raises the side's error
+  // when the attachment no longer answers (client error 15 when it is not attached).
+  void CheckAlive();
   // The requested dialect, and the one in force once connected (the database's when lower).
   int SQLDialect() const { return sql_dialect_; }
   int DBSQLDialect() const { return db_sql_dialect_; }
@@ -107,6 +110,8 @@ class TMDODatabase : public Attachment {
   void Open();
   // Ends every active transaction with its default action, closes every query, detaches.
   void Close();
+  // The same for an attachment that may be gone: nothing is raised.
+  void ForceClose() noexcept;
 
   TMDOTransaction* DefaultTransaction() const { return default_transaction_; }
   void SetDefaultTransaction(TMDOTransaction* transaction) { default_transaction_ = transaction; }
@@ -184,6 +189,8 @@ class TIBDatabase : public Attachment {
 
   void Open();
   void Close();
+  // Unregisters the listeners and detaches an attachment that may be gone: nothing is raised.
+  void ForceClose() noexcept;
 
   void AddEventsClient(EventsClient* client);
   void RemoveEventsClient(EventsClient* client);

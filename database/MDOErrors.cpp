@@ -132,7 +132,11 @@ void ShowDatabaseError(const EMDOError& error, const WideString& context,
 }
 
 bool IsLostConnection(const EMDOError& error) {
-  switch (error.FirebirdCode) {
+  return IsLostConnection(error.FirebirdCode);
+}
+
+bool IsLostConnection(int32_t firebird_code) {
+  switch (firebird_code) {
     case isc_network_error:
     case isc_net_read_err:
     case isc_net_write_err:

@@ -22,6 +22,7 @@ class EMDOError : public EDatabaseError {
 
 // A network or shutdown error: the attachment that raised it is gone.
 bool IsLostConnection(const EMDOError& error);
+bool IsLostConnection(int32_t firebird_code);
 
 class EMDOFirebirdError : public EMDOError {
  public:

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "base/MessageBox.h"
+#include "base/TextKinds.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
@@ -12,7 +14,22 @@ bool RunUnitOfWork(TDataModule1& data, UnitTexts texts, const std::function<void
     RunUnitOfWork(data, work);
     if (after_commit) after_commit();
   } catch (const EMDOError& error) {
-    if (IsLostConnection(error)) data.connection_lost = true;
+    if (data.connection_lost) {
+      // The loss was reported when it was met; what fails until the agent is back is noted.
+      LogLine(WideToUtf8(WideString(texts.context) + u": " + error.Message()));
+      return false;
+    }
+    if (IsLostConnection(error)) {
+      data.connection_lost = true;
+      // A rollback on the lost attachment fails as well; closing it ends the transaction.
+      try {
+        data.transaccion.Rollback();
+      } catch (const EMDOError&) {
+      }
+      if (data.OnConnectionLost) data.OnConnectionLost();
+      ShowDatabaseError(error, WideString(texts.context), WideString(texts.caption));
+      return false;
+    }
     data.transaccion.Rollback();
     ShowDatabaseError(error, WideString(texts.context), WideString(texts.caption));
     return false;

@@ -353,6 +353,29 @@ TEST_F(EventsTest, AWaitThatCannotBeQueuedGoesToOnErrorAndLeavesTheListenerSilen
   EXPECT_EQ(events.ThreadCount(), 1);
   events.UnRegisterEvents();
   EXPECT_TRUE(deliveries_.empty());
+
+  // A completion without counts, as a server that dies gives, is told once as a lost
+  // connection, and that thread waits no more.
+  ReplaceEntryPoint gone(&FbClient::isc_que_events,
+                         [](ISC_STATUS*, isc_db_handle*, ISC_LONG* id, short, const ISC_UCHAR*,
+                            ISC_EVENT_CALLBACK callback, void* arg) -> ISC_STATUS {
+                           *id = 0;
+                           callback(arg, 0, nullptr);
+                           return 0;
+                         });
+  codes.clear();
+  events.SetDatabase(&events_db_);
+  events.RegisterEvents();
+  ASSERT_TRUE(PumpUntil([&] { return !codes.empty(); }));
+  PumpFor(300ms);
+  EXPECT_EQ(codes, std::vector<int>{isc_lost_db_connection});
+  EXPECT_EQ(events.ThreadCount(), 1);
+  try {
+    events.UnRegisterEvents();
+  } catch (const EIBInterBaseError&) {
+    // No wait of that number was ever queued on the server.
+  }
+  EXPECT_TRUE(deliveries_.empty());
 }
 
 TEST_F(EventsTest, AnErrorOutsideTheHandlersEndsItsThreadAfterOneReport) {

@@ -5,7 +5,9 @@
 // client, repair and budget as the database holds it, and the markers must claim nothing the
 // web service lacks.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -477,7 +479,19 @@ class PrivateServerFaults : public ProcessFaults {
   std::string dir_;
 };
 
-TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedAndTheNextStartCatchesUp) {
+// How often `text` stands in what Dunmar wrote to standard error.
+std::size_t Count(const std::string& err, std::string_view text) {
+  std::size_t n = 0;
+  for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
+  return n;
+}
+
+// Without a desktop the tray's tooltip is logged whenever it changes.
+constexpr char kLostHint[] = "Fesko 15318 - Sin conexión con la base de datos desde las ";
+constexpr char kBackHint[] = " Fesko 15318\n";
+constexpr char kWebHint[] = "Fesko 15318 - El servicio web no responde desde las ";
+
+TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedOnceAndTheAgentCatchesUp) {
   Sql(BulkRows(60));
   WriteIni(Conexion(Host()) + kOldMarkers);
   std::string before = ReadFile(Ini());
@@ -492,39 +506,106 @@ TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedAndTheNext
   })) << Err();
   EXPECT_TRUE(dunmar_->Running()) << Err();
   EXPECT_EQ(ReadFile(Ini()), before);
-  // The sweeps after start-up do not ask the lost database again, with a box each time.
-  std::this_thread::sleep_for(3s);
-  EXPECT_EQ(Err().find("[Dunmar] Error writing data"), std::string::npos) << Err();
 
+  // Back while Dunmar runs: it attaches again by itself and its catch-up covers the gap, with
+  // what changed before and after it came back.
+  std::this_thread::sleep_for(8s);
   ASSERT_EQ(Server("start", std::to_string(port_)), 0);
-  // What changes now is heard by nobody (the old attachments are gone) until the next start.
   Sql("update clientes set nombres = 'Después del corte' where codigo = 1;");
-  EXPECT_EQ(Stop(), 0) << Err();
   FastWeb();
-  Start();
-  auto differences = Settle();
+  ASSERT_TRUE(WaitUntil(90s, [&] { return Err().find(kBackHint) != std::string::npos; })) << Err();
+  Sql("insert into clientes (codigo, nombres) values (701, 'Tras la vuelta');");
+  auto differences = Settle(90s);
   EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_EQ(Count(Err(), "[error de consulta]"), 1u) << "one box for the loss\n" << Err();
+  EXPECT_EQ(Count(Err(), "[Dunmar]") + Count(Err(), "[Application Error]"), 0u) << Err();
+  EXPECT_EQ(Count(Err(), kLostHint), 1u) << Err();
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
 }
 
-TEST_F(PrivateServerFaults, TheServerStoppedWhileIdleBreaksNothingAndTheNextStartCatchesUp) {
+TEST_F(PrivateServerFaults, TheServerKilledWhileIdleIsFoundAndEverythingArrivesOnceItIsBack) {
   WriteIni(Conexion(Host()) + kOldMarkers);
   Start();
   auto differences = Settle();
   ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  // The web service fails first, so both troubles stand at once.
+  web_->Fail("*", "404");
+  Sql("update clientes set nombres = 'Antes de la caída' where codigo = 3;");
+  ASSERT_TRUE(WaitUntil(60s, [&] { return Err().find(kWebHint) != std::string::npos; })) << Err();
   ASSERT_EQ(Server("kill"), 0);  // as a crash of the server would
+  // Nothing runs: the listeners or the liveness check find it, and the tray says since when.
+  ASSERT_TRUE(WaitUntil(60s, [&] {
+    auto at = Err().find(kLostHint);
+    return at != std::string::npos && Err().find(" - El servicio web", at) != std::string::npos;
+  })) << Err();
   ASSERT_EQ(Server("start", std::to_string(port_)), 0);
   Sql("update reparaciones set estado = 5 where codigo = 1;\n"
       "update presupuestos set total = 999 where idreparacion = 2;\n"
       "insert into clientes (codigo, nombres) values (700, 'Tras la caída');");
-  std::this_thread::sleep_for(3s);
-  EXPECT_TRUE(dunmar_->Running()) << Err();
-  EXPECT_EQ(Stop(), 0) << Err();
-  Start();
-  differences = Settle();
+  FastWeb();
+  ASSERT_TRUE(WaitUntil(90s, [&] { return Err().find(kBackHint) != std::string::npos; })) << Err();
+  Sql("update clientes set nombres = 'De vuelta' where codigo = 2;\n"
+      "insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) "
+      "values (700, 700, 'TV-1', 'Tras la vuelta', current_date, 1);");
+  differences = Settle(90s);
   EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+  const std::string err = Err();
+  EXPECT_EQ(Count(err, "[error de consulta] Se perdió la conexión con la base de datos"), 1u)
+      << err;
+  EXPECT_EQ(Count(err, "[error de consulta]"), 1u) << "one box for the loss\n" << err;
+  EXPECT_EQ(Count(err, "[Application Error]"), 1u) << "one box for the web outage\n" << err;
+  EXPECT_EQ(Count(err, kLostHint), 1u) << err;
+
+  // A stop signal while it tries to attach again ends it at once, as "Salir" does.
+  ASSERT_EQ(Server("kill"), 0);
+  ASSERT_TRUE(WaitUntil(60s, [&] { return Count(Err(), kLostHint) == 2; })) << Err();
+  auto signalled = Clock::now();
   EXPECT_EQ(Stop(), 0) << Err();
+  EXPECT_LT(Clock::now() - signalled, 20s);
+}
+
+// The events' auxiliary port is fixed and already held: the server drops the event attachment
+// at the first wait. Reported once, no attaching in a circle, and the sweep carries everything.
+TEST_F(PrivateServerFaults, EventsThatNeverComeAreReportedOnceAndTheSweepDeliversEverything) {
+  int held = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(held, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  int aux_port = 0;
+  for (int tries = 0; tries < 20 && aux_port == 0; ++tries) {
+    address.sin_port = htons(static_cast<uint16_t>(UnusedPort()));
+    if (::bind(held, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      aux_port = ntohs(address.sin_port);
+    }
+  }
+  ASSERT_NE(aux_port, 0);
+  ASSERT_EQ(::listen(held, 1), 0);
+  ASSERT_EQ(Server("stop"), 0);
+  ASSERT_EQ(Server("start", std::to_string(port_) + " " + std::to_string(aux_port)), 0);
+
+  WriteIni(Conexion(Host()) + kOldMarkers);
+  Start();
+  auto differences = Settle();
+  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  const char kWaitBox[] =
+      "[Dunmar] No se puede esperar los avisos de la base de datos (error 335544726)";
+  ASSERT_TRUE(WaitUntil(30s, [&] { return Err().find(kWaitBox) != std::string::npos; })) << Err();
+  Sql("update clientes set nombres = 'Sin avisos' where codigo = 1;\n"
+      "insert into clientes (codigo, nombres) values (800, 'Sin avisos');\n"
+      "update presupuestos set total = 123 where idreparacion = 1;");
+  differences = Settle(90s);
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  // The liveness check has run at least once by now: the query attachment answers, so nothing
+  // is lost and nothing attaches again.
+  const std::string err = Err();
+  EXPECT_EQ(Count(err, kWaitBox), 1u) << err;
+  EXPECT_EQ(Count(err, "Sin conexión"), 0u) << err;
+  EXPECT_EQ(Count(err, "[error de consulta]"), 0u) << err;
+  EXPECT_EQ(Stop(), 0) << Err();
+  ::close(held);
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
 }
 
