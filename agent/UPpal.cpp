@@ -9,6 +9,7 @@
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <iterator>
 #include <utility>
 
 #include "agent/BusyCursor.h"
@@ -60,8 +61,6 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
   CreateTrayIcon();
   data_.OnConnectionLost = [this] { watch_.LostByUnit(); };
   RunHandler([this] { FormCreate(); });
-  // Once the first waits are queued: what changed while the catch-up ran goes out now.
-  QTimer::singleShot(0, this, [this] { RunHandler([this] { SweepTimerTimer(); }); });
 }
 
 TFrmPpal::~TFrmPpal() {
@@ -72,6 +71,7 @@ TFrmPpal::~TFrmPpal() {
         &EventoEditarReparacion, &EventoEditarPresupuesto}) {
     events->OnEventAlert = nullptr;
     events->OnError = nullptr;
+    events->OnFirstWait = nullptr;
   }
 }
 
@@ -95,6 +95,7 @@ void TFrmPpal::RegisterListeners() {
       {EventoEditarReparacion, "Editar_Reparacion", &TFrmPpal::EventoEditarReparacionEventAlert},
       {EventoEditarPresupuesto, "Editar_Presupuesto", &TFrmPpal::EventoEditarPresupuestoEventAlert},
   };
+  waits_to_queue_ = static_cast<int>(std::size(wiring));
   for (const Wiring& w : wiring) {
     auto handler = w.handler;
     w.events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
@@ -107,6 +108,11 @@ void TFrmPpal::RegisterListeners() {
       } else {
         EventWaitsFailed(code);
       }
+    };
+    // Once every first wait is queued, what changed before (during the catch-up, or while the
+    // database was away) goes out in one sweep; a later change comes as an event.
+    w.events.OnFirstWait = [this](db::TIBEvents&) {
+      if (waits_to_queue_ > 0 && --waits_to_queue_ == 0) SweepSoon();
     };
     w.events.UnRegisterEvents();
     w.events.Events.Add(w.name);
@@ -138,6 +144,14 @@ void TFrmPpal::SweepTimerTimer() {
   // An open box or dialog may be in the middle of its own unit of work or send.
   if (QApplication::activeModalWidget()) return;
   sync_.Sweep();
+}
+
+// The first waits may be queued while a box of the catch-up is open: that sweep waits for it.
+void TFrmPpal::SweepSoon() {
+  QTimer::singleShot(SomethingRuns() ? 1000 : 0, this, [this] {
+    if (SomethingRuns()) return SweepSoon();
+    RunHandler([this] { SweepTimerTimer(); });
+  });
 }
 
 // A wait that cannot be queued (the server's event port out of reach) leaves its kind to the
@@ -224,8 +238,6 @@ void TFrmPpal::DatabaseBack() {
   RunHandler([this] { sync_.CatchUp(); });
   if (data_.connection_lost) return;
   ShowBalloon(WideString(kDatabaseBackTitle), WideString(kDatabaseBackText));
-  // What changed while the catch-up ran goes out now, as after start-up.
-  QTimer::singleShot(0, this, [this] { RunHandler([this] { SweepTimerTimer(); }); });
 }
 
 // ---- Tray icon and menu

@@ -57,6 +57,8 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   void CreateTrayIcon();
   void Timer1Timer();
   void SweepTimerTimer();
+  // The sweep that follows a registration, once nothing else runs.
+  void SweepSoon();
   void Evento1EventAlert();
   void Evento2EventAlert();
   void Evento3EventAlert();
@@ -85,6 +87,8 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   TSyncAgent sync_;
   TDatabaseWatch watch_;
   bool wait_failure_reported_ = false;
+  // Listeners whose first wait is not queued yet; the sweep after a registration waits for them.
+  int waits_to_queue_ = 0;
   QIcon normal_icon_;
   bool warning_shown_ = false;
   // Since when each trouble stands (HH:mm), empty while it does not.

@@ -269,6 +269,8 @@ class TIBEvents::Thread {
     }
     RunOnUiThread([this] {
       if (StopRequested()) return;
+      TIBEvents& owner = owner_;
+      const bool first = std::exchange(first_queue_, false);
       try {
         TIBDatabase* database = owner_.database_;
         if (!database) RaiseIBClientError(ibDatabaseNameMissing);
@@ -282,6 +284,7 @@ class TIBEvents::Thread {
       } catch (const std::exception& error) {
         if (owner_.OnError) owner_.OnError(owner_, FirebirdCodeOf(error));
       }
+      if (first && owner.OnFirstWait) owner.OnFirstWait(owner);
     });
   }
 
@@ -323,6 +326,7 @@ class TIBEvents::Thread {
   std::unique_ptr<WakeUp> wake_ = std::make_unique<WakeUp>();
   EventBlocks blocks_;
   bool first_ = true;
+  bool first_queue_ = true;  // on the UI thread: OnFirstWait not yet called
   // Set on the UI thread when a wait is queued; the connection it was queued on.
   ISC_LONG event_id_ = 0;
   TIBDatabase* queued_on_ = nullptr;

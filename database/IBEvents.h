@@ -66,6 +66,9 @@ class TIBEvents : public EventsClient {
   TEventNames Events{*this};
   TEventAlert OnEventAlert;
   TErrorEvent OnError;
+  // On the UI thread, once per listener thread: its first wait is queued, or could not be and
+  // OnError has been told. From then on a posting of its names is delivered. Must not raise.
+  std::function<void(TIBEvents& sender)> OnFirstWait;
 
   // One listener thread per block of 15 names; nothing for no names. Client error 17 without a
   // connection, 118 while threads are present. The waits are queued when the UI thread next

@@ -229,18 +229,21 @@ TEST_F(EventsTest, OneThreadPerBlockOfFifteenNames) {
   EXPECT_EQ(sixteen.ThreadCount(), 2);
 }
 
-TEST_F(EventsTest, APostingBeforeTheFirstWaitIsNotDeliveredTheNextOneIs) {
+TEST_F(EventsTest, APostingBeforeTheFirstWaitIsNotDeliveredOneAfterItIs) {
   TIBEvents events(&events_db_);
   events.Events.Add("Enviar_Cliente_Xml");
   Record(events);
-  uint64_t before = UiThreadRequestsRun();
+  int first_waits = 0;
+  events.OnFirstWait = [&](TIBEvents&) { ++first_waits; };
   events.RegisterEvents();
   // The UI thread has not queued the first wait yet: this client's event is lost by design.
   Execute("insert into clientes (codigo, nombres) values (1, 'Primero')");
-  WaitUntilListening(before, 1);
+  ASSERT_TRUE(PumpUntil([&] { return first_waits == 1; }));
   PumpFor(300ms);
   EXPECT_TRUE(deliveries_.empty());
+  EXPECT_EQ(first_waits, 1);
 
+  // Told that the first wait is queued, a posting right after it is not lost.
   Execute("insert into clientes (codigo, nombres) values (2, 'Segundo')");
   ASSERT_TRUE(PumpUntil([&] { return !deliveries_.empty(); }));
   PumpFor(200ms);
@@ -347,9 +350,13 @@ TEST_F(EventsTest, AWaitThatCannotBeQueuedGoesToOnErrorAndLeavesTheListenerSilen
   Record(events);
   std::vector<int> codes;
   events.OnError = [&](TIBEvents&, int code) { codes.push_back(code); };
+  // Called after the failure too: nobody waits for a wait that never comes.
+  events.OnFirstWait = [&](TIBEvents&) { codes.push_back(-1); };
   events.RegisterEvents();
-  ASSERT_TRUE(PumpUntil([&] { return !codes.empty(); }));
+  ASSERT_TRUE(PumpUntil([&] { return codes.size() == 2; }));
   EXPECT_EQ(codes[0], 335544324);  // invalid database handle
+  EXPECT_EQ(codes[1], -1);
+  events.OnFirstWait = nullptr;
   EXPECT_EQ(events.ThreadCount(), 1);
   events.UnRegisterEvents();
   EXPECT_TRUE(deliveries_.empty());
