@@ -32,6 +32,15 @@ void ChoosePlatform() {
   }
 }
 
+// Qt's own warnings (no runtime folder, no tray host) go to the program's log, each line with
+// its date and time like every other line there; a fatal one still ends the program after it.
+void LogQtMessages() {
+  qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        fesko::LogLine(qFormatLogMessage(type, context, message).toStdString());
+      });
+}
+
 // --version and --help answer and end the process, as on any Linux program; every other
 // argument is ignored.
 bool AnsweredInformationRequest(int argc, char** argv) {
@@ -82,6 +91,7 @@ void Connect(fesko::db::TDataModule1& data) {
 int main(int argc, char** argv) {
   if (AnsweredInformationRequest(argc, argv)) return 0;
   fesko::InstallStopSignals();
+  LogQtMessages();
   ChoosePlatform();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromLatin1(fesko::kApplicationTitle));

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "tests/support/Process.h"
 #include "tests/support/TestDatabase.h"
@@ -92,5 +94,11 @@ TEST_F(StartupTest, AGoodConfigRunsHiddenUntilTheMainWindowClosesThenExitsZero) 
     dunmar->Signal(signal);
     EXPECT_EQ(dunmar->WaitForExit(20s), 0) << signal << dunmar->Stderr();
     EXPECT_EQ(dunmar->Stderr().find("Error"), std::string::npos) << dunmar->Stderr();
+    // Every line it wrote, Qt's own warnings too, starts with the date and time.
+    static const std::regex stamped(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d .*)");
+    std::istringstream lines(dunmar->Stderr());
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    }
   }
 }
