@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "tests/support/Process.h"
@@ -95,10 +95,11 @@ TEST_F(StartupTest, AGoodConfigRunsHiddenUntilTheMainWindowClosesThenExitsZero) 
     EXPECT_EQ(dunmar->WaitForExit(20s), 0) << signal << dunmar->Stderr();
     EXPECT_EQ(dunmar->Stderr().find("Error"), std::string::npos) << dunmar->Stderr();
     // Every line it wrote, Qt's own warnings too, starts with the date and time.
-    static const std::regex stamped(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d .*)");
     std::istringstream lines(dunmar->Stderr());
     for (std::string line; std::getline(lines, line);) {
-      EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+      std::string shape = line.substr(0, 20);
+      for (char& c : shape) c = std::isdigit(static_cast<unsigned char>(c)) ? '9' : c;
+      EXPECT_EQ(shape, "9999-99-99 99:99:99 ") << line;
     }
   }
 }
