@@ -269,10 +269,11 @@ class TIBEvents::Thread {
     }
     RunOnUiThread([this] {
       if (StopRequested()) return;
+      // Taken before OnError, whose box may run a nested loop: after it only the listener is used.
       TIBEvents& owner = owner_;
       const bool first = std::exchange(first_queue_, false);
       try {
-        TIBDatabase* database = owner_.database_;
+        TIBDatabase* database = owner.database_;
         if (!database) RaiseIBClientError(ibDatabaseNameMissing);
         ISC_LONG id = 0;
         CheckStatus(
@@ -282,7 +283,7 @@ class TIBEvents::Thread {
         event_id_ = id;
         queued_on_ = database;
       } catch (const std::exception& error) {
-        if (owner_.OnError) owner_.OnError(owner_, FirebirdCodeOf(error));
+        if (owner.OnError) owner.OnError(owner, FirebirdCodeOf(error));
       }
       if (first && owner.OnFirstWait) owner.OnFirstWait(owner);
     });
