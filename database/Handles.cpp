@@ -7,6 +7,34 @@
 
 namespace fesko::db {
 
+// ---- DatabaseHandle -------------------------------------------------------------------------
+
+DatabaseHandle::~DatabaseHandle() {
+  Reset();
+}
+
+ISC_STATUS DatabaseHandle::Detach(ISC_STATUS* status) noexcept {
+  auto detach = Fb().isc_detach_database;
+  ISC_STATUS failed = detach ? detach(status, &handle_) : 0;
+  handle_ = 0;
+  return failed;
+}
+
+void DatabaseHandle::Reset() noexcept {
+  if (!handle_) return;
+  ISC_STATUS_ARRAY ignored{};
+  Detach(ignored);
+}
+
+// ---- TransactionHandle ----------------------------------------------------------------------
+
+void TransactionHandle::Reset() noexcept {
+  if (!handle_) return;
+  ISC_STATUS_ARRAY ignored{};
+  if (auto rollback = Fb().isc_rollback_transaction) rollback(ignored, &handle_);
+  handle_ = 0;
+}
+
 // ---- SqlDescriptor --------------------------------------------------------------------------
 
 SqlDescriptor::SqlDescriptor(int capacity) {

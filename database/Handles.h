@@ -12,6 +12,63 @@
 
 namespace fesko::db {
 
+// One attachment of the client library. One still attached when the owner goes is detached,
+// errors ignored.
+class DatabaseHandle {
+ public:
+  DatabaseHandle() = default;
+  ~DatabaseHandle();
+  DatabaseHandle(DatabaseHandle&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
+  DatabaseHandle& operator=(DatabaseHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = std::exchange(other.handle_, 0);
+    }
+    return *this;
+  }
+  DatabaseHandle(const DatabaseHandle&) = delete;
+  DatabaseHandle& operator=(const DatabaseHandle&) = delete;
+
+  bool Attached() const { return handle_ != 0; }
+  isc_db_handle* get() { return &handle_; }
+  // Detaches into `status` and lets go of the handle whatever the outcome: the call's result.
+  ISC_STATUS Detach(ISC_STATUS* status) noexcept;
+  // Lets go of a handle that a failed attach left behind.
+  void Forget() noexcept { handle_ = 0; }
+
+ private:
+  void Reset() noexcept;
+  isc_db_handle handle_ = 0;
+};
+
+// One transaction of the client library. One still open when the owner goes is rolled back,
+// errors ignored.
+class TransactionHandle {
+ public:
+  TransactionHandle() = default;
+  ~TransactionHandle() { Reset(); }
+  TransactionHandle(TransactionHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, 0)) {}
+  TransactionHandle& operator=(TransactionHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = std::exchange(other.handle_, 0);
+    }
+    return *this;
+  }
+  TransactionHandle(const TransactionHandle&) = delete;
+  TransactionHandle& operator=(const TransactionHandle&) = delete;
+
+  bool Active() const { return handle_ != 0; }
+  isc_tr_handle* get() { return &handle_; }
+  // Lets go of a handle that is ended, or that a failed start or end left behind.
+  void Forget() noexcept { handle_ = 0; }
+
+ private:
+  void Reset() noexcept;
+  isc_tr_handle handle_ = 0;
+};
+
 // Owns an extended descriptor (XSQLDA) with room for `capacity` entries.
 class SqlDescriptor {
  public:

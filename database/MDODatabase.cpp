@@ -65,9 +65,9 @@ void Attachment::Attach() {
   }
   ISC_STATUS* status = StatusVector();
   ISC_STATUS failed = FB_CALL(isc_attach_database)(
-      status, static_cast<short>(database_name_.size()), database_name_.c_str(), &handle_,
+      status, static_cast<short>(database_name_.size()), database_name_.c_str(), handle_.get(),
       static_cast<short>(dpb_.size()), dpb_.data());
-  if (failed) handle_ = 0;
+  if (failed) handle_.Forget();
   CheckStatus(failed, side_);
   // The database's own dialect caps the one requested. A connection that cannot tell its
   // dialect is not kept: it would run every statement in a dialect nobody asked for.
@@ -75,13 +75,12 @@ void Attachment::Attach() {
   std::array<char, 512> reply{};
   int dialect = 1;
   try {
-    CheckStatus(FB_CALL(isc_database_info)(status, &handle_, 1, &item,
+    CheckStatus(FB_CALL(isc_database_info)(status, handle_.get(), 1, &item,
                                            static_cast<short>(reply.size()), reply.data()),
                 side_);
   } catch (...) {
     ISC_STATUS_ARRAY ignored{};
-    if (auto detach = Fb().isc_detach_database) detach(ignored, &handle_);
-    handle_ = 0;
+    handle_.Detach(ignored);
     throw;
   }
   if (reply[0] == isc_info_db_sql_dialect) {
@@ -95,17 +94,14 @@ void Attachment::CheckAlive() {
   if (!Connected()) RaiseClient(mdoDatabaseClosed);
   const char item = isc_info_ods_version;
   std::array<char, 32> reply{};
-  CheckStatus(FB_CALL(isc_database_info)(StatusVector(), &handle_, 1, &item,
+  CheckStatus(FB_CALL(isc_database_info)(StatusVector(), handle_.get(), 1, &item,
                                          static_cast<short>(reply.size()), reply.data()),
               side_);
 }
 
 void Attachment::Detach(bool force) {
   if (!Connected()) return;
-  ISC_STATUS* status = StatusVector();
-  auto detach = Fb().isc_detach_database;
-  ISC_STATUS failed = detach ? detach(status, &handle_) : 0;
-  handle_ = 0;
+  ISC_STATUS failed = handle_.Detach(StatusVector());
   if (!force) CheckStatus(failed, side_);
 }
 
@@ -193,8 +189,8 @@ void TMDOTransaction::StartTransaction() {
   }
   TransactionElement teb{database_->Handle(), static_cast<int>(tpb_.size()),
                          tpb_.empty() ? nullptr : tpb_.data()};
-  ISC_STATUS failed = FB_CALL(isc_start_multiple)(StatusVector(), &handle_, 1, &teb);
-  if (failed) handle_ = 0;
+  ISC_STATUS failed = FB_CALL(isc_start_multiple)(StatusVector(), handle_.get(), 1, &teb);
+  if (failed) handle_.Forget();
   CheckStatus(failed);
 }
 
@@ -205,17 +201,17 @@ void TMDOTransaction::EndTransaction(TTransactionAction action, bool force) {
   ISC_STATUS failed = 0;
   switch (action) {
     case TACommit:
-      failed = FB_CALL(isc_commit_transaction)(status, &handle_);
+      failed = FB_CALL(isc_commit_transaction)(status, handle_.get());
       if (failed && force) {
-        FB_CALL(isc_rollback_transaction)(status, &handle_);
+        FB_CALL(isc_rollback_transaction)(status, handle_.get());
       }
       break;
     case TARollback:
-      failed = FB_CALL(isc_rollback_transaction)(status, &handle_);
+      failed = FB_CALL(isc_rollback_transaction)(status, handle_.get());
       break;
   }
   if (force) {
-    handle_ = 0;
+    handle_.Forget();
     return;
   }
   CheckStatus(failed);
@@ -227,7 +223,7 @@ void TMDOTransaction::ForceEnd() noexcept {
   } catch (...) {
     // Ending by force reports nothing.
   }
-  handle_ = 0;
+  handle_.Forget();
 }
 
 void TMDOTransaction::AddClient(TransactionClient* client) {

@@ -9,6 +9,7 @@
 
 #include "base/TextKinds.h"
 #include "database/FbClient.h"
+#include "database/Handles.h"
 #include "database/MDOErrors.h"
 #include "database/ParamBlock.h"
 
@@ -51,8 +52,8 @@ class Attachment {
   void AddParam(const AnsiString& line);
   void ClearParams();
 
-  bool Connected() const { return handle_ != 0; }
-  isc_db_handle* Handle() { return &handle_; }
+  bool Connected() const { return handle_.Attached(); }
+  isc_db_handle* Handle() { return handle_.get(); }
   // Asks the server for one cheap item of the database's information: raises the side's error
   // when the attachment no longer answers (client error 15 when it is not attached).
   void CheckAlive();
@@ -76,7 +77,7 @@ class Attachment {
   ParamList params_;
   std::string dpb_;
   bool params_changed_ = true;
-  isc_db_handle handle_ = 0;
+  DatabaseHandle handle_;
   int sql_dialect_ = 3;
   int db_sql_dialect_ = 3;
 };
@@ -119,8 +120,8 @@ class TMDOTransaction {
   void AddParam(const AnsiString& line);
   TTransactionAction DefaultAction = TACommit;
 
-  bool Active() const { return handle_ != 0; }
-  isc_tr_handle* Handle() { return &handle_; }
+  bool Active() const { return handle_.Active(); }
+  isc_tr_handle* Handle() { return handle_.get(); }
 
   void StartTransaction();
   void Commit() { EndTransaction(TACommit, false); }
@@ -140,7 +141,7 @@ class TMDOTransaction {
   ParamList params_;
   std::string tpb_;
   bool params_changed_ = true;
-  isc_tr_handle handle_ = 0;
+  TransactionHandle handle_;
   std::vector<TransactionClient*> clients_;
 };
 
