@@ -65,8 +65,8 @@ void TDatabaseWatch::Check() {
   const int listener_code = std::exchange(listener_code_, 0);
   try {
     data_.service.CheckAlive();
-  } catch (const db::EMDOError& error) {
-    Report(error.Message(), error.SQLCode, error.FirebirdCode);
+  } catch (const db::EFbError& error) {
+    Report(error);
     Drop();
     return;
   }
@@ -81,12 +81,12 @@ void TDatabaseWatch::Check() {
   }
   try {
     data_.Service1.CheckAlive();
-  } catch (const db::EIBError& error) {
+  } catch (const db::EFbError& error) {
     if (error.FirebirdCode == isc_net_read_err) {
       GiveUpEventWaits(error.FirebirdCode);
       return;
     }
-    Report(error.Message(), error.SQLCode, error.FirebirdCode);
+    Report(error);
     Drop();
     return;
   }
@@ -99,11 +99,10 @@ void TDatabaseWatch::Check() {
   if (!away_) timer_->SetInterval(kCheckInterval);
 }
 
-void TDatabaseWatch::Report(const WideString& message, int32_t sql_code, int32_t firebird_code) {
+void TDatabaseWatch::Report(const db::EFbError& error) {
   data_.connection_lost = true;
   host_.SetDatabaseLost(true);
-  db::ShowDatabaseError(db::EMDOError(message, sql_code, firebird_code), WideString(kLostContext),
-                        WideString(db::kQueryErrorCaption));
+  db::ShowDatabaseError(error, WideString(kLostContext), WideString(db::kQueryErrorCaption));
 }
 
 void TDatabaseWatch::Drop() {

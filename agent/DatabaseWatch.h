@@ -44,7 +44,7 @@ class TDatabaseWatch {
   // The liveness check of both attachments.
   void Check();
   // Reports a loss the watch found first: one database error box with the server's message.
-  void Report(const WideString& message, int32_t sql_code, int32_t firebird_code);
+  void Report(const db::EFbError& error);
   // Ends the transaction, closes both attachments and starts the tries to attach again.
   void Drop();
   void TryAttach();

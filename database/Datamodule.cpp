@@ -3,10 +3,8 @@
 namespace fesko::db {
 
 TDataModule1::TDataModule1() {
-  service.SetDefaultTransaction(&transaccion);
   transaccion.SetDefaultDatabase(&service);
   transaccion.DefaultAction = TACommit;
-  transaccion.AutoCommit = false;
   for (TMDOQuery* query : {&Consulta, &ConsultaVs, &ConsultaSimple, &consultaRep, &ConsultaPresup,
                            &consultaestado, &consultaempresa, &ConsultaProduccion}) {
     query->SetDatabase(&service);

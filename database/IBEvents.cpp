@@ -13,6 +13,7 @@
 #include "base/Errors.h"
 #include "base/TextHelpers.h"
 #include "base/UiThread.h"
+#include "database/Handles.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
@@ -73,70 +74,9 @@ Orphans& TheOrphans() {
   return *orphans;
 }
 
-int FirebirdCodeOf(const std::exception& error) {
-  if (auto* ib = dynamic_cast<const EIBError*>(&error)) return ib->FirebirdCode;
-  if (auto* mdo = dynamic_cast<const EMDOError*>(&error)) return mdo->FirebirdCode;
-  return 0;
-}
-
 constexpr std::u16string_view kUnknownError = u"Unknown exception";
 
-// The event parameter block and the result block that one isc_event_block call allocates,
-// released together with isc_free.
-class EventBlocks {
- public:
-  EventBlocks() = default;
-  ~EventBlocks() { Free(); }
-  EventBlocks(EventBlocks&& other) noexcept
-      : events_(std::exchange(other.events_, nullptr)),
-        results_(std::exchange(other.results_, nullptr)),
-        length_(std::exchange(other.length_, 0)) {}
-  EventBlocks& operator=(EventBlocks&& other) noexcept {
-    if (this != &other) {
-      Free();
-      events_ = std::exchange(other.events_, nullptr);
-      results_ = std::exchange(other.results_, nullptr);
-      length_ = std::exchange(other.length_, 0);
-    }
-    return *this;
-  }
-  EventBlocks(const EventBlocks&) = delete;
-  EventBlocks& operator=(const EventBlocks&) = delete;
-
-  // Both blocks for up to 15 names, in order; std::bad_alloc when the library cannot make them.
-  void Build(const std::vector<AnsiString>& names) {
-    Free();
-    const char* name[TIBEvents::kEventsPerBlock] = {};
-    for (size_t i = 0; i < names.size(); ++i) name[i] = names[i].c_str();
-    ISC_LONG length = FB_CALL(isc_event_block)(
-        &events_, &results_, static_cast<ISC_USHORT>(names.size()), name[0], name[1], name[2],
-        name[3], name[4], name[5], name[6], name[7], name[8], name[9], name[10], name[11], name[12],
-        name[13], name[14]);
-    if (length <= 0 || !events_ || !results_) {
-      Free();
-      throw std::bad_alloc();
-    }
-    length_ = static_cast<short>(length);
-  }
-
-  ISC_UCHAR* Events() const { return events_; }
-  ISC_UCHAR* Results() const { return results_; }
-  short Length() const { return length_; }
-
-  void Free() noexcept {
-    auto free = Fb().isc_free;
-    if (free && events_) free(reinterpret_cast<ISC_SCHAR*>(events_));
-    if (free && results_) free(reinterpret_cast<ISC_SCHAR*>(results_));
-    events_ = nullptr;
-    results_ = nullptr;
-    length_ = 0;
-  }
-
- private:
-  ISC_UCHAR* events_ = nullptr;
-  ISC_UCHAR* results_ = nullptr;
-  short length_ = 0;
-};
+static_assert(static_cast<std::size_t>(TIBEvents::kEventsPerBlock) == EventBlocks::kMaxNames);
 
 }  // namespace
 
@@ -203,7 +143,7 @@ class TIBEvents::Thread {
   }
 
   void Run() {
-    int result = 0;
+    bool reported = false;
     try {
       blocks_.Build(names_);
       first_ = true;
@@ -221,11 +161,11 @@ class TIBEvents::Thread {
         QueueEvents();
       }
     } catch (...) {
-      if (Report(std::current_exception())) result = 1;
+      reported = Report(std::current_exception());
     }
     if (!StopRequested()) {
       try {
-        RunOnUiThread([this, result] { owner_.ThreadEnded(this, result); });
+        RunOnUiThread([this, reported] { owner_.ThreadEnded(this, reported); });
       } catch (...) {
         // The listener drops the thread either way; nothing is left to tell.
       }
@@ -274,7 +214,7 @@ class TIBEvents::Thread {
       const bool first = std::exchange(first_queue_, false);
       try {
         TIBDatabase* database = owner.database_;
-        if (!database) RaiseIBClientError(ibDatabaseNameMissing);
+        if (!database) RaiseClientError(ErrorSide::kEvents, ibDatabaseNameMissing);
         ISC_LONG id = 0;
         CheckStatus(
             FB_CALL(isc_que_events)(StatusVector(), database->Handle(), &id, blocks_.Length(),
@@ -282,8 +222,10 @@ class TIBEvents::Thread {
             ErrorSide::kEvents);
         event_id_ = id;
         queued_on_ = database;
-      } catch (const std::exception& error) {
-        if (owner.OnError) owner.OnError(owner, FirebirdCodeOf(error));
+      } catch (const EFbError& error) {
+        if (owner.OnError) owner.OnError(owner, error.FirebirdCode);
+      } catch (const std::exception&) {
+        if (owner.OnError) owner.OnError(owner, 0);
       }
       if (first && owner.OnFirstWait) owner.OnFirstWait(owner);
     });
@@ -357,7 +299,7 @@ void TEventNames::Add(const AnsiString& name) {
     names_.insert(at, kept);
   }
   Changed();
-  if (invalid) RaiseIBClientError(ibInvalidEvent);
+  if (invalid) RaiseClientError(ErrorSide::kEvents, ibInvalidEvent);
 }
 
 void TEventNames::Delete(int index) {
@@ -406,9 +348,9 @@ void TIBEvents::SetDatabase(TIBDatabase* database) {
 }
 
 void TIBEvents::RegisterEvents() {
-  if (!database_) RaiseIBClientError(ibDatabaseNameMissing);
+  if (!database_) RaiseClientError(ErrorSide::kEvents, ibDatabaseNameMissing);
   FinishRetired();
-  if (!threads_.empty()) RaiseIBClientError(ibEventsRegistered);
+  if (!threads_.empty()) RaiseClientError(ErrorSide::kEvents, ibEventsRegistered);
   const int count = Events.Count();
   for (int g = 0; g * kEventsPerBlock < count; ++g) {
     auto first = Events.names_.begin() + g * kEventsPerBlock;
@@ -464,13 +406,13 @@ bool TIBEvents::ReportError(const std::exception_ptr& error) {
   return true;
 }
 
-void TIBEvents::ThreadEnded(Thread* thread, int return_value) {
+void TIBEvents::ThreadEnded(Thread* thread, bool reported) {
   auto it = std::find_if(threads_.begin(), threads_.end(),
                          [thread](const std::unique_ptr<Thread>& t) { return t.get() == thread; });
   if (it == threads_.end()) return;
   std::unique_ptr<Thread> ended = std::move(*it);
   threads_.erase(it);
-  if (return_value == 1) {
+  if (reported) {
     reporting_ = false;
     if (registered_) {
       try {

@@ -93,8 +93,9 @@ class TIBEvents : public EventsClient {
   // On the UI thread: the report of an error that escaped a thread, at most one at a time.
   // Returns false when another report was already on screen.
   bool ReportError(const std::exception_ptr& error);
-  // On the UI thread, for a thread that ended by itself.
-  void ThreadEnded(Thread* thread, int return_value);
+  // On the UI thread, for a thread that ended by itself; `reported` when the error that ended
+  // it was shown.
+  void ThreadEnded(Thread* thread, bool reported);
   void FinishRetired();
 
   TIBDatabase* database_ = nullptr;

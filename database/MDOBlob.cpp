@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "database/Handles.h"
 #include "database/MDOErrors.h"
 
 namespace fesko::db {
@@ -11,36 +12,6 @@ namespace {
 constexpr unsigned short kBlobPiece = 16384;
 
 }  // namespace
-
-void BlobHandle::Open(isc_db_handle* database, isc_tr_handle* transaction, ISC_QUAD id) {
-  Release();
-  creating_ = false;
-  CheckStatus(
-      FB_CALL(isc_open_blob2)(StatusVector(), database, transaction, &handle_, &id, 0, nullptr));
-}
-
-ISC_QUAD BlobHandle::Create(isc_db_handle* database, isc_tr_handle* transaction) {
-  Release();
-  creating_ = true;
-  ISC_QUAD id{};
-  CheckStatus(
-      FB_CALL(isc_create_blob2)(StatusVector(), database, transaction, &handle_, &id, 0, nullptr));
-  return id;
-}
-
-void BlobHandle::Close() {
-  CheckStatus(FB_CALL(isc_close_blob)(StatusVector(), &handle_));
-  handle_ = 0;
-}
-
-void BlobHandle::Release() noexcept {
-  if (!handle_) return;
-  // Its own status vector: an error being raised still reads the thread's.
-  ISC_STATUS_ARRAY ignored{};
-  auto end = creating_ ? Fb().isc_cancel_blob : Fb().isc_close_blob;
-  if (end) end(ignored, &handle_);
-  handle_ = 0;
-}
 
 std::string ReadBlob(isc_db_handle* database, isc_tr_handle* transaction, ISC_QUAD id) {
   BlobHandle blob;

@@ -1,7 +1,7 @@
 // The two connections to the workshop database and the one transaction: the query connection
 // TMDODatabase, the event connection TIBDatabase, and TMDOTransaction. Connections attach with a
-// database parameter block built from name=value lines; transactions start with a parameter
-// block built the same way. Only the UI thread uses these objects.
+// database parameter block built from name=value lines (database/ParamBlock.h); transactions
+// start with a parameter block built the same way. Only the UI thread uses these objects.
 #pragma once
 
 #include <string>
@@ -9,32 +9,13 @@
 
 #include "base/TextKinds.h"
 #include "database/FbClient.h"
+#include "database/Handles.h"
 #include "database/MDOErrors.h"
+#include "database/ParamBlock.h"
 
 namespace fesko::db {
 
 class TMDOTransaction;
-
-// Text lines "name=value", with the string list's rules for setting a value by name.
-class ParamList {
- public:
-  const std::vector<AnsiString>& Lines() const { return lines_; }
-  void Add(const AnsiString& line) { lines_.push_back(line); }
-  void Clear() { lines_.clear(); }
-  // Names match without regard to case; an empty value removes the line.
-  void SetValue(const AnsiString& name, const AnsiString& value);
-  AnsiString Value(const AnsiString& name) const;
-
- private:
-  int IndexOfName(const AnsiString& name) const;
-  std::vector<AnsiString> lines_;
-};
-
-// The database parameter block for these lines (version byte first).
-std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines,
-                                        ErrorSide side = ErrorSide::kQuery);
-// The transaction parameter block: empty for no lines, else the version byte and the items.
-std::string BuildTransactionParameterBlock(const std::vector<AnsiString>& lines);
 
 // Something that uses a connection and must let go of it before it detaches (open queries).
 class DatabaseClient {
@@ -71,8 +52,8 @@ class Attachment {
   void AddParam(const AnsiString& line);
   void ClearParams();
 
-  bool Connected() const { return handle_ != 0; }
-  isc_db_handle* Handle() { return &handle_; }
+  bool Connected() const { return handle_.Attached(); }
+  isc_db_handle* Handle() { return handle_.get(); }
   // Asks the server for one cheap item of the database's information: raises the side's error
   // when the attachment no longer answers (client error 15 when it is not attached).
   void CheckAlive();
@@ -96,7 +77,7 @@ class Attachment {
   ParamList params_;
   std::string dpb_;
   bool params_changed_ = true;
-  isc_db_handle handle_ = 0;
+  DatabaseHandle handle_;
   int sql_dialect_ = 3;
   int db_sql_dialect_ = 3;
 };
@@ -113,21 +94,17 @@ class TMDODatabase : public Attachment {
   // The same for an attachment that may be gone: nothing is raised.
   void ForceClose() noexcept;
 
-  TMDOTransaction* DefaultTransaction() const { return default_transaction_; }
-  void SetDefaultTransaction(TMDOTransaction* transaction) { default_transaction_ = transaction; }
-
   void AddClient(DatabaseClient* client);
   void RemoveClient(DatabaseClient* client);
 
  private:
   friend class TMDOTransaction;
   void CloseInternal(bool force);
-  TMDOTransaction* default_transaction_ = nullptr;
   std::vector<TMDOTransaction*> transactions_;
   std::vector<DatabaseClient*> clients_;
 };
 
-enum TTransactionAction { TARollback, TACommit, TARollbackRetaining, TACommitRetaining };
+enum TTransactionAction { TARollback, TACommit };
 
 class TMDOTransaction {
  public:
@@ -142,16 +119,13 @@ class TMDOTransaction {
   const ParamList& Params() const { return params_; }
   void AddParam(const AnsiString& line);
   TTransactionAction DefaultAction = TACommit;
-  bool AutoCommit = false;
 
-  bool Active() const { return handle_ != 0; }
-  isc_tr_handle* Handle() { return &handle_; }
+  bool Active() const { return handle_.Active(); }
+  isc_tr_handle* Handle() { return handle_.get(); }
 
   void StartTransaction();
   void Commit() { EndTransaction(TACommit, false); }
   void Rollback() { EndTransaction(TARollback, false); }
-  void CommitRetaining() { EndTransaction(TACommitRetaining, false); }
-  void RollbackRetaining() { EndTransaction(TARollbackRetaining, false); }
 
   void AddClient(TransactionClient* client);
   void RemoveClient(TransactionClient* client);
@@ -167,7 +141,7 @@ class TMDOTransaction {
   ParamList params_;
   std::string tpb_;
   bool params_changed_ = true;
-  isc_tr_handle handle_ = 0;
+  TransactionHandle handle_;
   std::vector<TransactionClient*> clients_;
 };
 

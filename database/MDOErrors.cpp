@@ -1,5 +1,6 @@
 #include "database/MDOErrors.h"
 
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -55,10 +56,12 @@ const std::map<int, std::u16string_view>& IBClientMessages() {
 }
 
 // The side's own text for a number, else the query side's, else "Unknown error".
-WideString ClientMessage(const std::map<int, std::u16string_view>& table, int number,
-                         std::initializer_list<WideString> args) {
-  if (auto own = table.find(number); own != table.end()) return FormatMessage(own->second, args);
+WideString ClientMessage(ErrorSide side, int number, std::initializer_list<WideString> args) {
   const auto& shared = MDOClientMessages();
+  if (side == ErrorSide::kEvents) {
+    const auto& own = IBClientMessages();
+    if (auto it = own.find(number); it != own.end()) return FormatMessage(it->second, args);
+  }
   auto it = shared.find(number);
   return FormatMessage(it != shared.end() ? it->second : shared.at(mdoUnknownError), args);
 }
@@ -66,6 +69,17 @@ WideString ClientMessage(const std::map<int, std::u16string_view>& table, int nu
 int32_t SqlCodeOf(const ISC_STATUS* status) {
   auto sqlcode = Fb().isc_sqlcode;
   return sqlcode ? static_cast<int32_t>(sqlcode(status)) : 0;
+}
+
+// The two ways an error is made, whatever its side.
+template <typename Error>
+Error FromStatus(const ISC_STATUS* status) {
+  return Error(ComposeStatusMessage(status), SqlCodeOf(status), static_cast<int32_t>(status[1]));
+}
+
+template <typename Error>
+Error FromNumber(ErrorSide side, int number, std::initializer_list<WideString> args) {
+  return Error(ClientMessage(side, number, args), number, 0);
 }
 
 }  // namespace
@@ -88,33 +102,35 @@ WideString ComposeStatusMessage(const ISC_STATUS* status) {
   return AnsiToWide(text);
 }
 
-EMDOFirebirdError MDOFirebirdError(const ISC_STATUS* status) {
-  return EMDOFirebirdError(ComposeStatusMessage(status), SqlCodeOf(status),
-                           static_cast<int32_t>(status[1]));
+void RaiseServerError(ErrorSide side, const ISC_STATUS* status) {
+  switch (side) {
+    case ErrorSide::kQuery:
+      throw FromStatus<EMDOFirebirdError>(status);
+    case ErrorSide::kEvents:
+      throw FromStatus<EIBInterBaseError>(status);
+  }
+  std::abort();
 }
 
-void RaiseMDOFirebirdError(const ISC_STATUS* status) {
-  throw MDOFirebirdError(status);
+void RaiseClientError(ErrorSide side, int number, std::initializer_list<WideString> args) {
+  switch (side) {
+    case ErrorSide::kQuery:
+      throw FromNumber<EMDOClientError>(side, number, args);
+    case ErrorSide::kEvents:
+      throw FromNumber<EIBClientError>(side, number, args);
+  }
+  std::abort();
+}
+
+EMDOFirebirdError MDOFirebirdError(const ISC_STATUS* status) {
+  return FromStatus<EMDOFirebirdError>(status);
 }
 
 EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args) {
-  return EMDOClientError(ClientMessage(MDOClientMessages(), number, args), number, 0);
+  return FromNumber<EMDOClientError>(ErrorSide::kQuery, number, args);
 }
 
-void RaiseMDOClientError(int number, std::initializer_list<WideString> args) {
-  throw MDOClientError(number, args);
-}
-
-void RaiseIBInterBaseError(const ISC_STATUS* status) {
-  throw EIBInterBaseError(ComposeStatusMessage(status), SqlCodeOf(status),
-                          static_cast<int32_t>(status[1]));
-}
-
-void RaiseIBClientError(int number, std::initializer_list<WideString> args) {
-  throw EIBClientError(ClientMessage(IBClientMessages(), number, args), number, 0);
-}
-
-void ShowDatabaseError(const EMDOError& error, const WideString& context,
+void ShowDatabaseError(const EFbError& error, const WideString& context,
                        const WideString& caption) {
   static constexpr std::u16string_view kNoRights =
       u"Lo siento, no tienes autorización para realizar esta acción";
@@ -131,7 +147,7 @@ void ShowDatabaseError(const EMDOError& error, const WideString& context,
   MessageBox(text, caption, MB_OK | MB_ICONERROR);
 }
 
-bool IsLostConnection(const EMDOError& error) {
+bool IsLostConnection(const EFbError& error) {
   return IsLostConnection(error.FirebirdCode);
 }
 

@@ -1,6 +1,7 @@
-// Every error of the database layer, built in one place: the query side's EMDOError family,
-// the event side's EIBError family, their client-error tables, the composition of a server
-// error's message from the status vector, and the database error box.
+// Every error of the database layer, built in one place: the EFbError base with the server's
+// codes, the query side's EMDOError family, the event side's EIBError family, their
+// client-error tables, the composition of a server error's message from the status vector,
+// and the database error box.
 #pragma once
 
 #include <cstdint>
@@ -11,17 +12,29 @@
 
 namespace fesko::db {
 
-class EMDOError : public EDatabaseError {
+// Any error of this layer, with the server's codes: SQLCODE and the first Firebird code of the
+// status vector for a server error, the error's number and 0 for a client error. Only the two
+// families below are raised.
+class EFbError : public EDatabaseError {
  public:
-  EMDOError(WideString message, int32_t sql_code, int32_t firebird_code)
-      : EDatabaseError(std::move(message)), SQLCode(sql_code), FirebirdCode(firebird_code) {}
-  const char* ClassName() const noexcept override { return "EMDOError"; }
   int32_t SQLCode;
   int32_t FirebirdCode;
+
+ protected:
+  EFbError(WideString message, int32_t sql_code, int32_t firebird_code)
+      : EDatabaseError(std::move(message)), SQLCode(sql_code), FirebirdCode(firebird_code) {}
+};
+
+// The query side's errors.
+class EMDOError : public EFbError {
+ public:
+  EMDOError(WideString message, int32_t sql_code, int32_t firebird_code)
+      : EFbError(std::move(message), sql_code, firebird_code) {}
+  const char* ClassName() const noexcept override { return "EMDOError"; }
 };
 
 // A network or shutdown error: the attachment that raised it is gone.
-bool IsLostConnection(const EMDOError& error);
+bool IsLostConnection(const EFbError& error);
 bool IsLostConnection(int32_t firebird_code);
 
 class EMDOFirebirdError : public EMDOError {
@@ -37,13 +50,11 @@ class EMDOClientError : public EMDOError {
 };
 
 // The event side's errors: same fields and composition, their own types and numbering.
-class EIBError : public EDatabaseError {
+class EIBError : public EFbError {
  public:
   EIBError(WideString message, int32_t sql_code, int32_t firebird_code)
-      : EDatabaseError(std::move(message)), SQLCode(sql_code), FirebirdCode(firebird_code) {}
+      : EFbError(std::move(message), sql_code, firebird_code) {}
   const char* ClassName() const noexcept override { return "EIBError"; }
-  int32_t SQLCode;
-  int32_t FirebirdCode;
 };
 
 class EIBInterBaseError : public EIBError {
@@ -93,21 +104,31 @@ enum IBClientErrorCode : int {
   ibEventsRegistered = 118,
 };
 
-// Which error family a builder raises: the query side's or the event side's.
+// Which family an error belongs to: the query side's or the event side's.
 enum class ErrorSide { kQuery, kEvents };
 
 // The message of a server error: every message of the status vector, one per line (CR LF),
 // with one final period removed.
 WideString ComposeStatusMessage(const ISC_STATUS* status);
 
-[[noreturn]] void RaiseMDOFirebirdError(const ISC_STATUS* status = StatusVector());
-[[noreturn]] void RaiseMDOClientError(int number, std::initializer_list<WideString> args = {});
-[[noreturn]] void RaiseIBInterBaseError(const ISC_STATUS* status = StatusVector());
-[[noreturn]] void RaiseIBClientError(int number, std::initializer_list<WideString> args = {});
+// Every error of the layer is raised through these two: the side picks the family, a status
+// vector or a client error's number the class.
+[[noreturn]] void RaiseServerError(ErrorSide side, const ISC_STATUS* status = StatusVector());
+[[noreturn]] void RaiseClientError(ErrorSide side, int number,
+                                   std::initializer_list<WideString> args = {});
 
-EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args = {});
-// The server error of a status vector, for callers that must clean up before raising it.
+[[noreturn]] inline void RaiseMDOFirebirdError(const ISC_STATUS* status = StatusVector()) {
+  RaiseServerError(ErrorSide::kQuery, status);
+}
+[[noreturn]] inline void RaiseMDOClientError(int number,
+                                             std::initializer_list<WideString> args = {}) {
+  RaiseClientError(ErrorSide::kQuery, number, args);
+}
+
+// The query side's errors as values, for callers that must clean up before raising one or
+// only show it.
 EMDOFirebirdError MDOFirebirdError(const ISC_STATUS* status = StatusVector());
+EMDOClientError MDOClientError(int number, std::initializer_list<WideString> args = {});
 
 // Raises client error 3 naming the entry point when the loaded library lacks it.
 template <typename Fn>
@@ -120,9 +141,7 @@ Fn Require(Fn entry, const char* name) {
 // The check after a client call: a failed call (a non-zero result) raises the server error
 // of the calling thread's status vector, the query side's or the event side's.
 inline void CheckStatus(ISC_STATUS result, ErrorSide side = ErrorSide::kQuery) {
-  if (result == 0) return;
-  if (side == ErrorSide::kEvents) RaiseIBInterBaseError();
-  RaiseMDOFirebirdError();
+  if (result != 0) RaiseServerError(side);
 }
 
 // The database error box: the two rights and duplicate-key cases in their own words, any
@@ -130,7 +149,6 @@ inline void CheckStatus(ISC_STATUS result, ErrorSide side = ErrorSide::kQuery) {
 // Units of work give it one of the two captions.
 inline constexpr std::u16string_view kQueryErrorCaption = u"error de consulta";
 inline constexpr std::u16string_view kQueryErrorCaptionCapitalised = u"Error de consulta";
-void ShowDatabaseError(const EMDOError& error, const WideString& context,
-                       const WideString& caption);
+void ShowDatabaseError(const EFbError& error, const WideString& context, const WideString& caption);
 
 }  // namespace fesko::db

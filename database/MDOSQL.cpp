@@ -95,18 +95,6 @@ std::vector<AnsiString> ScanMarkerNames(std::string_view text) {
   return names;
 }
 
-// ---- SqlDescriptor --------------------------------------------------------------------------
-
-SqlDescriptor::SqlDescriptor(int capacity) {
-  if (capacity < 1) capacity = 1;
-  std::size_t bytes = XSQLDA_LENGTH(static_cast<std::size_t>(capacity));
-  std::size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
-  storage_ = std::make_unique<std::max_align_t[]>(units);  // zero-filled
-  XSQLDA* da = get();
-  da->version = SQLDA_VERSION1;
-  da->sqln = static_cast<ISC_SHORT>(capacity);
-}
-
 std::size_t LayOutRowBuffer(SqlDescriptor& descriptor, std::vector<std::uint64_t>& buffer) {
   const int count = descriptor.Described();
   // Offsets first, so the buffer is allocated once and never moves under the pointers.
@@ -132,28 +120,6 @@ std::size_t LayOutRowBuffer(SqlDescriptor& descriptor, std::vector<std::uint64_t
 }
 
 // ---- StatementHandle ------------------------------------------------------------------------
-
-void StatementHandle::Allocate(isc_db_handle* database) {
-  Drop();
-  ISC_STATUS failed = FB_CALL(isc_dsql_alloc_statement2)(StatusVector(), database, &handle_);
-  if (failed) handle_ = 0;
-  CheckStatus(failed);
-}
-
-void StatementHandle::CloseCursor() noexcept {
-  if (!handle_ || !Fb().isc_dsql_free_statement) return;
-  ISC_STATUS_ARRAY status{};
-  Fb().isc_dsql_free_statement(status, &handle_, DSQL_close);
-}
-
-void StatementHandle::Drop() noexcept {
-  if (!handle_) return;
-  if (Fb().isc_dsql_free_statement) {
-    ISC_STATUS_ARRAY status{};
-    Fb().isc_dsql_free_statement(status, &handle_, DSQL_drop);
-  }
-  handle_ = 0;
-}
 
 int StatementType(StatementHandle& statement) {
   const char item = isc_info_sql_stmt_type;
