@@ -64,8 +64,8 @@ struct KindFacts {
   web::TagList tags;
   std::span<const int> columns;
   // Rows of a new kind past a code or in its gaps, rows of a changed kind since a moment.
-  void (*select_new)(db::TMDOQuery&, int, const CodeGaps&);
-  void (*select_changed)(db::TMDOQuery&, const CalendarDate&, const TimeOfDay&);
+  void (*select_new)(db::TMDOQuery&, int, const CodeGaps&) = nullptr;
+  void (*select_changed)(db::TMDOQuery&, const CalendarDate&, const TimeOfDay&) = nullptr;
   // The query the catch-up selects the kind into, to read it after all five are selected.
   db::TMDOQuery db::TDataModule1::*catch_up_query;
   std::u16string_view catch_up_text;
