@@ -1,6 +1,6 @@
-// The sync markers: where in config.ini each kind of change keeps how far it has been sent (a
-// code for new rows, a server moment for changed rows; beside a code, the gaps it passed), and
-// how they are read and written.
+// The sync markers: how far each kind of change has been sent (a code for new rows, a server
+// moment for changed rows; beside a code, the gaps it passed), read from and written to
+// config.ini at the places the table of kinds names, and how a pass moves a marker of new rows.
 #pragma once
 
 #include <memory>
