@@ -101,14 +101,12 @@ constexpr std::array<KindFacts, kChangeKinds.size()> kTable = {{
 }};
 
 // Entry i is the kind numbered i, and kChangeKinds lists them so; a kind's marker is a code
-// exactly where it selects new rows.
+// (with gaps) exactly where it is of new rows.
 constexpr bool InKindOrder() {
   for (std::size_t i = 0; i < kTable.size(); ++i) {
     const KindFacts& facts = kTable[i];
     if (IndexOf(facts.kind) != i || kChangeKinds[i] != facts.kind) return false;
-    if (IsNewKind(facts.kind) != (facts.select_new != nullptr) ||
-        IsNewKind(facts.kind) == (facts.select_changed != nullptr) ||
-        IsNewKind(facts.kind) != (facts.marker.gaps_key != nullptr) ||
+    if (IsNewKind(facts.kind) != (facts.marker.gaps_key != nullptr) ||
         IsNewKind(facts.kind) == (facts.marker.time_key != nullptr)) {
       return false;
     }
