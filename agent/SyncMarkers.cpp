@@ -2,7 +2,10 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "base/Moments.h"
 
 namespace fesko {
 namespace {
@@ -10,36 +13,18 @@ namespace {
 // Times are always written so; reading also takes what the long time format once wrote.
 constexpr std::string_view kMarkerTimeFormat = "hh:mm:ss";
 
-// Where each kind's marker stands in config.ini, in the order of ChangeKind: a code under one
-// key, with its gaps under another, or a moment as a date and a time under two. Names are
-// matched without regard to case, so each entry has one spelling here whichever spelling older
-// files use. Files written before gaps were kept have no gaps key: that reads as no gaps.
-struct MarkerPlace {
-  const char* section;
-  const char* key;       // the code, or the moment's date
-  const char* time_key;  // the moment's time; none for a code
-  const char* gaps_key;  // the code's gaps; none for a moment
-};
-constexpr std::array<MarkerPlace, kChangeKinds.size()> kPlaces = {{
-    {"fecha_actualizacion_cliente", "Fecha", "Hora", nullptr},
-    {"ultimo_cliente", "cliente", nullptr, "huecos"},
-    {"nueva_reparacion", "codigo", nullptr, "huecos"},
-    {"nueva_reparacion", "fecha", "hora", nullptr},
-    {"presupuesto", "fecha", "hora", nullptr},
-}};
-
 [[noreturn]] void RaiseNoSuchMarker() {
   throw std::logic_error("a change kind without a marker of that type");
 }
 
 const MarkerPlace& CodePlace(ChangeKind kind) {
   if (!IsNewKind(kind)) RaiseNoSuchMarker();
-  return kPlaces[static_cast<std::size_t>(kind)];
+  return FactsOf(kind).marker;
 }
 
 const MarkerPlace& MomentPlace(ChangeKind kind) {
   if (IsNewKind(kind)) RaiseNoSuchMarker();
-  return kPlaces[static_cast<std::size_t>(kind)];
+  return FactsOf(kind).marker;
 }
 
 using MarkerWrites = std::vector<ConfigEntry>;
@@ -93,7 +78,8 @@ TMarkerFile::~TMarkerFile() {
 }
 
 bool TMarkerFile::HoldsAnyMarker() const {
-  for (const MarkerPlace& place : kPlaces) {
+  for (const KindFacts& facts : AllKindFacts()) {
+    const MarkerPlace& place = facts.marker;
     if (!ReadConfigString(file_.get(), place.section, place.key).empty() ||
         (place.time_key && !ReadConfigString(file_.get(), place.section, place.time_key).empty())) {
       return true;
@@ -150,6 +136,23 @@ void TMarkerFile::WriteMoment(ChangeKind kind, const DateAndTime& moment) const 
   MarkerWrites writes;
   AddMoment(writes, kind, moment);
   WriteConfigStrings(file_.get(), writes);
+}
+
+NewRowMarker::NewRowMarker(int marker, CodeGaps stored) : code(marker), gaps(std::move(stored)) {
+  gaps.KeepBelow(code);  // anything above the code is selected as new anyway
+}
+
+void NewRowMarker::Expire(const std::set<int>& found, const DateAndTime& now) {
+  gaps.DropSeenBefore(SecondsBefore(now, kLateCommitWindowSeconds), found);
+}
+
+void NewRowMarker::Sent(int sent, const DateAndTime& now) {
+  if (sent <= code) {
+    gaps.Remove(sent);
+    return;
+  }
+  gaps.Add(code + 1, sent - 1, now);
+  code = sent;
 }
 
 }  // namespace fesko

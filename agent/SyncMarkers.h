@@ -1,29 +1,17 @@
-// The sync markers: where in config.ini each kind of change keeps how far it has been sent (a
-// code for new rows, a server moment for changed rows; beside a code, the gaps it passed), and
-// how they are read and written.
+// The sync markers: how far each kind of change has been sent (a code for new rows, a server
+// moment for changed rows; beside a code, the gaps it passed), read from and written to
+// config.ini at the places the table of kinds names, and how a pass moves a marker of new rows.
 #pragma once
 
-#include <array>
 #include <memory>
+#include <set>
 
+#include "agent/ChangeKinds.h"
 #include "base/CodeGaps.h"
 #include "base/ConfigFile.h"
 #include "base/FormatSettings.h"
 
 namespace fesko {
-
-// The five kinds of change the sync sends, in the order the catch-up sends them. Each has a
-// marker of its own: new clients and new repairs a code, the three changed kinds a moment.
-enum class ChangeKind { ChangedClients, NewClients, NewRepairs, ChangedRepairs, ChangedBudgets };
-
-inline constexpr std::array<ChangeKind, 5> kChangeKinds = {
-    ChangeKind::ChangedClients, ChangeKind::NewClients, ChangeKind::NewRepairs,
-    ChangeKind::ChangedRepairs, ChangeKind::ChangedBudgets};
-
-// Whether the kind's marker is a code (new rows) rather than a moment (changed rows).
-constexpr bool IsNewKind(ChangeKind kind) {
-  return kind == ChangeKind::NewClients || kind == ChangeKind::NewRepairs;
-}
 
 // The five markers as values.
 struct SyncMarkers {
@@ -75,6 +63,31 @@ class TMarkerFile {
 
  private:
   std::unique_ptr<TIniFile> file_;
+};
+
+// A workshop transaction stamps a row when it writes it, but the row shows only once the
+// transaction commits, which can be after a pass has read the server's moment and moved its
+// marker past the stamp. Every pass over changed rows therefore also looks this far back before
+// its marker: the catch-up sends what it finds there once more, and the live passes send a row
+// found only there when its documents differ from what they last sent for its code. Gaps of new
+// rows wait for their rows as long.
+inline constexpr long kLateCommitWindowSeconds = 10 * 60;
+
+// The marker of a kind of new rows as a pass moves it. Codes are handed out before their insert
+// commits, so a code the marker passes without a row may still come: it stays a gap, selected
+// by every pass with the new rows, until its row is sent or the late-commit window is over.
+struct NewRowMarker {
+  NewRowMarker(int marker, CodeGaps stored);
+
+  // Gaps first seen longer ago than the window are given up (a rolled-back insert or a deleted
+  // row never fills them), but not the codes of rows this pass has found and is to send.
+  void Expire(const std::set<int>& found, const DateAndTime& now);
+  // A code reached the web service: it leaves its gap, or the marker passes it and the codes
+  // skipped on the way become a gap first seen now.
+  void Sent(int sent, const DateAndTime& now);
+
+  int code;
+  CodeGaps gaps;
 };
 
 }  // namespace fesko

@@ -9,7 +9,7 @@
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <iterator>
+#include <array>
 #include <utility>
 
 #include "agent/BusyCursor.h"
@@ -66,12 +66,11 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
 TFrmPpal::~TFrmPpal() {
   // No handler runs on a window being taken apart, while the listeners wind down one by one.
   data_.OnConnectionLost = nullptr;
-  for (db::TIBEvents* events :
-       {&EventoNuevoCliente, &EventoActualizarCliente, &EventoNuevaReparacion,
-        &EventoEditarReparacion, &EventoEditarPresupuesto}) {
-    events->OnEventAlert = nullptr;
-    events->OnError = nullptr;
-    events->OnFirstWait = nullptr;
+  for (const KindFacts& kind : AllKindFacts()) {
+    db::TIBEvents& events = this->*kind.listener;
+    events.OnEventAlert = nullptr;
+    events.OnError = nullptr;
+    events.OnFirstWait = nullptr;
   }
 }
 
@@ -82,27 +81,21 @@ void TFrmPpal::FormCreate() {
 }
 
 void TFrmPpal::RegisterListeners() {
+  // The order the listeners have always been registered in, new clients first.
+  static constexpr std::array<ChangeKind, kChangeKinds.size()> kListenOrder = {
+      ChangeKind::NewClients, ChangeKind::ChangedClients, ChangeKind::NewRepairs,
+      ChangeKind::ChangedRepairs, ChangeKind::ChangedBudgets};
   // Each listener reports an error of its handler itself and goes on listening.
-  struct Wiring {
-    db::TIBEvents& events;
-    const char* name;
-    void (TFrmPpal::*handler)();
-  };
-  const Wiring wiring[] = {
-      {EventoNuevoCliente, "Enviar_Cliente_Xml", &TFrmPpal::Evento1EventAlert},
-      {EventoActualizarCliente, "Actualizar_Cliente_Xml", &TFrmPpal::Evento2EventAlert},
-      {EventoNuevaReparacion, "Nueva_Reparacion", &TFrmPpal::Evento3EventAlert},
-      {EventoEditarReparacion, "Editar_Reparacion", &TFrmPpal::EventoEditarReparacionEventAlert},
-      {EventoEditarPresupuesto, "Editar_Presupuesto", &TFrmPpal::EventoEditarPresupuestoEventAlert},
-  };
-  waits_to_queue_ = static_cast<int>(std::size(wiring));
-  for (const Wiring& w : wiring) {
-    auto handler = w.handler;
-    w.events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
+  waits_to_queue_ = static_cast<int>(kListenOrder.size());
+  for (ChangeKind listened : kListenOrder) {
+    const KindFacts& kind = FactsOf(listened);
+    db::TIBEvents& events = this->*kind.listener;
+    auto handler = kind.handler;
+    events.OnEventAlert = [this, handler](db::TIBEvents&, const AnsiString&, int, bool&) {
       (this->*handler)();
     };
     // A lost attachment is the watch's; any other failed wait is reported here.
-    w.events.OnError = [this](db::TIBEvents&, int code) {
+    events.OnError = [this](db::TIBEvents&, int code) {
       if (db::IsLostConnection(code)) {
         watch_.ListenerLost(code);
       } else {
@@ -111,12 +104,12 @@ void TFrmPpal::RegisterListeners() {
     };
     // Once every first wait is queued, what changed before (during the catch-up, or while the
     // database was away) goes out in one sweep; a later change comes as an event.
-    w.events.OnFirstWait = [this](db::TIBEvents&) {
+    events.OnFirstWait = [this](db::TIBEvents&) {
       if (waits_to_queue_ > 0 && --waits_to_queue_ == 0) SweepSoon();
     };
-    w.events.UnRegisterEvents();
-    w.events.Events.Add(w.name);
-    w.events.RegisterEvents();
+    events.UnRegisterEvents();
+    events.Events.Add(kind.event);
+    events.RegisterEvents();
   }
 }
 

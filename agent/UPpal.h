@@ -44,6 +44,12 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   db::TIBEvents EventoNuevaReparacion;
   db::TIBEvents EventoEditarReparacion;
   db::TIBEvents EventoEditarPresupuesto;
+  // Their handlers, one per kind of change; the table of kinds names which runs on which.
+  void Evento1EventAlert();
+  void Evento2EventAlert();
+  void Evento3EventAlert();
+  void EventoEditarReparacionEventAlert();
+  void EventoEditarPresupuestoEventAlert();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -59,11 +65,6 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   void SweepTimerTimer();
   // The sweep that follows a registration, once nothing else runs.
   void SweepSoon();
-  void Evento1EventAlert();
-  void Evento2EventAlert();
-  void Evento3EventAlert();
-  void EventoEditarReparacionEventAlert();
-  void EventoEditarPresupuestoEventAlert();
 
   // What the sync needs of the window.
   AnsiString AccountText() override;

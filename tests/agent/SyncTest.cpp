@@ -36,12 +36,16 @@ class TestHost : public SyncHost {
   void SetPollInterval(int ms) override { interval = ms; }
   void ShowBalloon(const WideString& title, const WideString& text) override {
     balloons.push_back({title, text});
+    if (transaction && transaction->Active()) balloon_in_transaction = true;
   }
   void SetWebFailing(bool failing) override { web_failing = failing; }
   AnsiString account;
   bool web_failing = false;
   int interval = 6000000;
   std::vector<Balloon> balloons;
+  // A pass sends and says so only after its unit of work ended.
+  const db::TMDOTransaction* transaction = nullptr;
+  bool balloon_in_transaction = false;
 };
 
 class SyncTest : public ::testing::Test {
@@ -61,6 +65,7 @@ class SyncTest : public ::testing::Test {
     data_->service.SetParam("user_name", test::DbUser());
     data_->service.SetParam("Password", test::DbPassword());
     data_->service.Open();
+    host_.transaction = &data_->transaccion;
     agent_ = std::make_unique<TSyncAgent>(*data_, host_);
     agent_->ReadSettings();
   }
@@ -227,6 +232,7 @@ TEST_F(SyncTest, TheCatchUpSendsEveryRowChangedSinceTheMarkersOneCallEach) {
             u"Presupuestos");
   EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "2");
   EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "5");
+  EXPECT_FALSE(host_.balloon_in_transaction) << "a read transaction stayed open while sending";
 }
 
 TEST_F(SyncTest, AChangeOnAnEarlierDayAtAnEarlierHourIsNotLost) {
@@ -396,6 +402,26 @@ TEST_F(SyncTest, ThePollAppliesQueuedStatesAndReuploadsTheRepairs) {
   EXPECT_TRUE(host_.balloons.empty());
   EXPECT_TRUE(boxes_.Boxes().empty());
   EXPECT_EQ(Received(kEditarReparacion).size(), 2u);
+
+  // A failed re-upload is web trouble like any other call; the state stays written and stamped
+  // its budget, whose live pass sends it once the web service answers again.
+  standin_->Fail("adownload.aspx", "none");
+  standin_->Fail(kEditarReparacion, "500fault");
+  standin_->Queue(15318, "20", "3");
+  EXPECT_THROW(agent_->Poll(), web::ERemotableException);
+  EXPECT_TRUE(host_.web_failing);
+  ASSERT_EQ(host_.balloons.size(), 1u);
+  EXPECT_EQ(host_.balloons[0].title, u"Fesko 15318 - Actualización Exitosa");
+  standin_->Reset();  // the web service answers again
+  agent_->ChangedBudgets();
+  EXPECT_FALSE(host_.web_failing);
+  bool resent = false;
+  for (const auto& call : Received(kEditarReparacion)) {
+    resent |= call.readfilexmls.find("<Orden>20</Orden>\r\n<Estado>3</Estado>\r\n<FechaDe") !=
+              std::string::npos;
+  }
+  EXPECT_TRUE(resent);
+  EXPECT_FALSE(host_.balloon_in_transaction);
 }
 
 TEST_F(SyncTest, ThePollIntervalIsInMinutesAndZeroStopsIt) {

@@ -1,0 +1,22 @@
+// What the sync needs of the window that owns it.
+#pragma once
+
+#include "base/TextKinds.h"
+
+namespace fesko {
+
+class SyncHost {
+ public:
+  // The account number box: its text is converted to an integer at every call.
+  virtual AnsiString AccountText() = 0;
+  virtual void SetAccountText(const AnsiString& text) = 0;
+  virtual void SetPollInterval(int milliseconds) = 0;
+  virtual void ShowBalloon(const WideString& title, const WideString& text) = 0;
+  // The web service has failed since now (true) or answers again (false).
+  virtual void SetWebFailing(bool failing) = 0;
+
+ protected:
+  ~SyncHost() = default;
+};
+
+}  // namespace fesko
