@@ -11,9 +11,6 @@
 namespace fesko::db {
 namespace {
 
-// A parameter line of spaces alone is skipped.
-constexpr std::string_view kSpace = " ";
-
 // The database parameter names with codes 1 to 67, in code order.
 constexpr std::array<std::string_view, 67> kDpbNames = {
     "cdd_pathname",
@@ -102,11 +99,6 @@ int CodeOf(const std::array<std::string_view, N>& names, std::string_view name) 
   return 0;
 }
 
-// Reads an integer the way the string-to-integer conversion does: a bad text is an error.
-int ParseInteger(const AnsiString& value) {
-  return StrToInt(value);
-}
-
 // One database of isc_start_multiple's vector, laid out as the client library reads it.
 struct TransactionElement {
   isc_db_handle* database;
@@ -166,7 +158,7 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
   for (const AnsiString& line : lines) {
     auto eq = line.find('=');
     std::string written = line.substr(0, eq);
-    if (Trim(written, kSpace).empty()) continue;
+    if (Trim(written, kSpaceOnly).empty()) continue;
     std::string name = LowerAscii(written);
     if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
     std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
@@ -194,7 +186,7 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
       case isc_dpb_no_reserve:
         block += static_cast<char>(code);
         block += '\1';
-        block += static_cast<char>(ParseInteger(value) & 0xFF);
+        block += static_cast<char>(StrToInt(value) & 0xFF);
         break;
       case isc_dpb_sweep:
         block += static_cast<char>(code);
@@ -202,7 +194,7 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
         block += static_cast<char>(isc_dpb_records);
         break;
       case isc_dpb_sweep_interval: {
-        uint32_t n = static_cast<uint32_t>(ParseInteger(value));
+        uint32_t n = static_cast<uint32_t>(StrToInt(value));
         block += static_cast<char>(code);
         block += '\4';
         for (int i = 0; i < 4; ++i) block += static_cast<char>((n >> (8 * i)) & 0xFF);
@@ -236,7 +228,7 @@ std::string BuildTransactionParameterBlock(const std::vector<AnsiString>& lines)
   if (lines.empty()) return block;
   block += static_cast<char>(isc_tpb_version3);
   for (const AnsiString& line : lines) {
-    if (Trim(line, kSpace).empty()) continue;
+    if (Trim(line, kSpaceOnly).empty()) continue;
     auto eq = line.find('=');
     std::string written = line.substr(0, eq);
     std::string name = LowerAscii(written);
