@@ -50,11 +50,11 @@ std::string BuildExecuteRequest(std::int32_t Idcompra,
 // fesko::Exception for a body that is not a readable SOAP response.
 WideString ReadExecuteResponse(std::string_view body);
 
-// Builds the request, posts it to `url` with `soapAction` and reads the reply. Blocks until the
-// reply is read or the call fails; every failure is an exception. `answerWait` as for
+// Builds the request, posts it to `url` with `soap_action` and reads the reply. Blocks until the
+// reply is read or the call fails; every failure is an exception. `answer_wait` as for
 // PostSoapRequest.
-WideString CallExecute(std::u16string_view url, std::string_view soapAction, std::int32_t Idcompra,
+WideString CallExecute(std::u16string_view url, std::string_view soap_action, std::int32_t Idcompra,
                        std::optional<std::u16string_view> Readfilexmls,
-                       std::chrono::seconds answerWait = {});
+                       std::chrono::seconds answer_wait = {});
 
 }  // namespace fesko::web
