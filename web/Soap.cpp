@@ -110,6 +110,24 @@ std::size_t PlainRun(std::u16string_view text, char* out, std::size_t max) {
   return n;
 }
 
+// Writes the whole document as it goes into the request to `out`, which has room for
+// kMaxCharacterBytes a code unit; returns the bytes written.
+std::size_t WriteDocument(std::u16string_view text, char* out) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t plain = PlainRun(text.substr(i), out + n, text.size() - i);
+    i += plain;
+    n += plain;
+    if (i < text.size()) n += EncodeDocumentCharacter(text, i, out + n);
+  }
+  return n;
+}
+
+// A document this long at most, a record's, is written into the request in one pass; a longer
+// one, a whole table's, is measured first and then written a piece at a time as the transfer
+// reads it, so that it is never held a second time.
+constexpr std::size_t kWrittenAtOnceUnits = 16 * 1024;
+
 // The bytes the whole document takes in the request.
 std::uint64_t DocumentBytes(std::u16string_view text) {
   std::uint64_t size = 0;
@@ -287,24 +305,35 @@ ExecuteRequest::ExecuteRequest(std::int32_t Idcompra,
                                std::optional<std::u16string_view> Readfilexmls) {
   static const std::string kStart = EnvelopeStart();
   static const std::string kEnd = EnvelopeEnd();
-  std::uint64_t document_size = Readfilexmls ? DocumentBytes(*Readfilexmls) : 0;
-  head_.reserve(kStart.size() + 64);
   head_ = kStart;
   AppendElementStart(head_, kAccountParameter);
   head_ += std::to_string(Idcompra);
   AppendElementEnd(head_, kAccountParameter);
-  if (Readfilexmls && document_size == 0) {
-    // Nothing to write in it: an empty document is the empty element it is.
-    head_ += '<';
-    head_ += kDocumentParameter;
-    head_ += "/>";
-  } else if (Readfilexmls) {
+  std::uint64_t streamed_size = 0;
+  if (Readfilexmls) {
+    std::u16string_view document = *Readfilexmls;
+    std::size_t element_start = head_.size();
     AppendElementStart(head_, kDocumentParameter);
-    AppendElementEnd(tail_, kDocumentParameter);
-    document_ = *Readfilexmls;
+    std::size_t text_start = head_.size();
+    if (document.size() <= kWrittenAtOnceUnits) {
+      head_.resize(text_start + document.size() * kMaxCharacterBytes);
+      head_.resize(text_start + WriteDocument(document, head_.data() + text_start));
+    } else {
+      streamed_size = DocumentBytes(document);
+      if (streamed_size > 0) document_ = document;
+    }
+    if (head_.size() == text_start && streamed_size == 0) {
+      // Nothing to write in it: an empty document is the empty element it is.
+      head_.resize(element_start);
+      head_ += '<';
+      head_ += kDocumentParameter;
+      head_ += "/>";
+    } else {
+      AppendElementEnd(tail_, kDocumentParameter);
+    }
   }
   tail_ += kEnd;
-  size_ = head_.size() + document_size + tail_.size();
+  size_ = head_.size() + streamed_size + tail_.size();
 }
 
 std::size_t ExecuteRequest::Read(char* out, std::size_t max) {

@@ -95,32 +95,46 @@ TEST(SoapRequest, CharactersXmlCannotCarryAreLeftOut) {
 
 TEST(SoapRequest, ReadInAnyPiecesTheRequestIsTheSameTextOfItsAnnouncedSize) {
   // Characters outside the first plane, lone surrogates, escapes and left-out characters, so
-  // that every kind falls across the end of some piece.
-  WideString document =
+  // that every kind falls across the end of some piece; in a record's document, written with
+  // the envelope, and in a table's, written as it is read.
+  const WideString text =
       u"<R>\U0001F527 a&b\r\n\xD800x\xDC00\u0001\u00e9\uFFFF\u20ac\U0001F527</R>\r\n";
-  std::string whole = BuildExecuteRequest(42, document);
-  EXPECT_EQ(whole, kEnvelopeStart + "<Idcompra>42</Idcompra><Readfilexmls>" +
-                       "&lt;R&gt;\xF0\x9F\x94\xA7 a&amp;b&#13;\n\xEF\xBF\xBDx\xEF\xBF\xBD"
-                       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\xA7&lt;/R&gt;&#13;\n" +
-                       "</Readfilexmls>" + kEnvelopeEnd);
-  for (std::size_t piece = 1; piece <= 7; ++piece) {
-    ExecuteRequest request(42, document);
-    EXPECT_EQ(request.Size(), whole.size());
-    std::string read;
-    char buffer[7];
-    while (std::size_t n = request.Read(buffer, piece)) {
-      ASSERT_LE(n, piece);
-      read.append(buffer, n);
+  const std::string written =
+      "&lt;R&gt;\xF0\x9F\x94\xA7 a&amp;b&#13;\n\xEF\xBF\xBDx\xEF\xBF\xBD"
+      "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\xA7&lt;/R&gt;&#13;\n";
+  for (int repeats : {1, 1000}) {
+    WideString document;
+    std::string expected;
+    for (int i = 0; i < repeats; ++i) {
+      document += text;
+      expected += written;
     }
-    EXPECT_EQ(read, whole) << "pieces of " << piece;
-    // Sent again from the start, as on a fresh connection.
-    request.Rewind();
-    read.assign(whole.size() + 1, '\0');
-    read.resize(request.Read(read.data(), read.size()));
-    EXPECT_EQ(read, whole);
+    std::string whole = BuildExecuteRequest(42, document);
+    EXPECT_EQ(whole, kEnvelopeStart + "<Idcompra>42</Idcompra><Readfilexmls>" + expected +
+                         "</Readfilexmls>" + kEnvelopeEnd);
+    for (std::size_t piece = 1; piece <= 7; ++piece) {
+      ExecuteRequest request(42, document);
+      EXPECT_EQ(request.Size(), whole.size());
+      std::string read;
+      char buffer[7];
+      while (std::size_t n = request.Read(buffer, piece)) {
+        ASSERT_LE(n, piece);
+        read.append(buffer, n);
+      }
+      EXPECT_EQ(read, whole) << "pieces of " << piece;
+      // Sent again from the start, as on a fresh connection.
+      request.Rewind();
+      read.assign(whole.size() + 1, '\0');
+      read.resize(request.Read(read.data(), read.size()));
+      EXPECT_EQ(read, whole);
+    }
   }
   // A document of nothing XML can carry is the empty element, as is the empty document.
-  EXPECT_EQ(ExecuteRequest(0, u"\u0001\uFFFE").Size(), BuildExecuteRequest(0, u"").size());
+  for (std::size_t length : {2u, 20000u}) {
+    std::string request = BuildExecuteRequest(0, WideString(length, u'\uFFFE'));
+    EXPECT_EQ(request, BuildExecuteRequest(0, u""));
+    EXPECT_EQ(ExecuteRequest(0, WideString(length, u'\u0001')).Size(), request.size());
+  }
 }
 
 TEST_F(SoapCall, RequestGoesOnTheWireAsBuiltWithItsHeaders) {
