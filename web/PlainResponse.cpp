@@ -15,8 +15,9 @@ constexpr std::size_t kDepth = 4;
 
 constexpr std::string_view kNamespaceAttribute = "xmlns";
 
+// XML's white space is exactly these.
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+  return kBlanksAndLineEnds.find(c) != std::string_view::npos;
 }
 bool IsNameStart(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
