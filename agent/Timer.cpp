@@ -16,14 +16,8 @@ void TTimer::SetInterval(int interval_ms) {
   Update();
 }
 
-void TTimer::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  Update();
-}
-
 void TTimer::Update() {
-  if (enabled_ && interval_ > 0) {
+  if (interval_ > 0) {
     timer_.start(interval_);
   } else {
     timer_.stop();

@@ -14,15 +14,12 @@ class TTimer : public QObject {
 
   int Interval() const { return interval_; }
   void SetInterval(int interval_ms);
-  bool Enabled() const { return enabled_; }
-  void SetEnabled(bool enabled);
   std::function<void()> OnTimer;
 
  private:
   void Update();
   QTimer timer_;
   int interval_;
-  bool enabled_ = true;
 };
 
 }  // namespace fesko

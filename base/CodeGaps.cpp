@@ -21,14 +21,14 @@ constexpr std::u16string_view kInvalidGaps = u"'%s' is not a valid list of code 
 
 // A decimal integer taking the whole text, or false.
 bool WholeInteger(std::string_view text, int& value) {
-  text = Trim(text, kWhiteSpace);
+  text = Trim(text, kBlanksAndLineEnds);
   if (text.empty()) return false;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   return error == std::errc() && end == text.data() + text.size();
 }
 
 bool ReadMoment(std::string_view text, DateAndTime& moment) {
-  text = Trim(text, kWhiteSpace);
+  text = Trim(text, kBlanksAndLineEnds);
   // yyyy-mm-dd hh:mm:ss
   if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
       text[16] != ':') {
@@ -44,7 +44,7 @@ bool ReadMoment(std::string_view text, DateAndTime& moment) {
 }
 
 bool ReadRange(std::string_view text, int& first, int& last) {
-  text = Trim(text, kWhiteSpace);
+  text = Trim(text, kBlanksAndLineEnds);
   std::size_t dash = text.empty() ? std::string_view::npos : text.find('-', 1);
   if (dash == std::string_view::npos) return WholeInteger(text, first) && (last = first, true);
   return WholeInteger(text.substr(0, dash), first) && WholeInteger(text.substr(dash + 1), last) &&
@@ -136,7 +136,7 @@ std::string CodeGaps::Text() const {
 
 CodeGaps CodeGaps::Parse(std::string_view text) {
   CodeGaps gaps;
-  if (Trim(text, kWhiteSpace).empty()) return gaps;
+  if (Trim(text, kBlanksAndLineEnds).empty()) return gaps;
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t end = std::min(text.find(';', start), text.size());

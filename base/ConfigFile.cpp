@@ -37,18 +37,18 @@ std::vector<std::string_view> SplitLines(std::string_view contents) {
 
 // Whether a line opens a section, and which.
 bool SectionName(std::string_view line, std::string_view* name) {
-  std::string_view t = Trim(line, kWhiteSpace);
+  std::string_view t = Trim(line, kBlanksAndLineEnds);
   if (t.size() < 2 || t.front() != '[') return false;
   auto close = t.find(']');
   if (close == std::string_view::npos) return false;
-  *name = Trim(t.substr(1, close - 1), kWhiteSpace);
+  *name = Trim(t.substr(1, close - 1), kBlanksAndLineEnds);
   return true;
 }
 
 bool KeyOf(std::string_view line, std::string_view* key, std::string_view* value) {
   auto eq = line.find('=');
   if (eq == std::string_view::npos) return false;
-  *key = Trim(line.substr(0, eq), kWhiteSpace);
+  *key = Trim(line.substr(0, eq), kBlanksAndLineEnds);
   *value = line.substr(eq + 1);
   return true;
 }
@@ -147,8 +147,8 @@ AnsiString ProfileValue(std::string_view contents, std::string_view section, std
       continue;
     }
     std::string_view k, v;
-    if (in_section && KeyOf(line, &k, &v) && EqualsIgnoreCase(k, Trim(key, kWhiteSpace))) {
-      v = Trim(v, kWhiteSpace);
+    if (in_section && KeyOf(line, &k, &v) && EqualsIgnoreCase(k, Trim(key, kBlanksAndLineEnds))) {
+      v = Trim(v, kBlanksAndLineEnds);
       if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         v = v.substr(1, v.size() - 2);
       }
@@ -165,7 +165,7 @@ std::string ProfileWithValue(std::string_view contents, std::string_view section
   std::vector<std::string_view> lines = SplitLines(contents);
   std::string out;
   out.reserve(contents.size() + key.size() + value.size() + section.size() + 8);
-  std::string entry = std::string(Trim(key, kWhiteSpace)) + "=" + std::string(value);
+  std::string entry = std::string(Trim(key, kBlanksAndLineEnds)) + "=" + std::string(value);
   bool in_section = false, done = false;
   std::size_t last_in_section = 0;
   std::vector<std::string> result;
@@ -186,13 +186,14 @@ std::string ProfileWithValue(std::string_view contents, std::string_view section
       continue;
     }
     std::string_view k, v;
-    if (!done && in_section && KeyOf(line, &k, &v) && EqualsIgnoreCase(k, Trim(key, kWhiteSpace))) {
+    if (!done && in_section && KeyOf(line, &k, &v) &&
+        EqualsIgnoreCase(k, Trim(key, kBlanksAndLineEnds))) {
       result.push_back(entry);
       done = true;
       in_section = false;
       continue;
     }
-    if (in_section && !Trim(line, kWhiteSpace).empty()) last_in_section = result.size();
+    if (in_section && !Trim(line, kBlanksAndLineEnds).empty()) last_in_section = result.size();
     result.emplace_back(line);
   }
   if (!done && in_section) {

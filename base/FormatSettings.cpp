@@ -16,8 +16,6 @@ constexpr std::u16string_view kInvalidInteger = u"'%s' is not a valid integer va
 constexpr std::u16string_view kInvalidDate = u"'%s' is not a valid date";
 constexpr std::u16string_view kInvalidTime = u"'%s' is not a valid time";
 
-constexpr std::string_view kBlanks = " \t";
-
 // Pieces of our time patterns, and the day-half names of the defaults.
 constexpr std::string_view kHours = "hh";
 constexpr std::string_view kDayHalf = "ampm";

@@ -6,8 +6,12 @@
 
 namespace fesko {
 
-// The blanks of text files and protocol lines.
-inline constexpr std::string_view kWhiteSpace = " \t\r\n";
+// The blanks the program trims, every set named here. A parameter-block line is blank only when
+// it holds spaces; a date, a time or a number read from one line may have tabs round it; the
+// lines of text files and of protocols may also carry their line ends.
+inline constexpr std::string_view kSpaceOnly = " ";
+inline constexpr std::string_view kBlanks = " \t";
+inline constexpr std::string_view kBlanksAndLineEnds = " \t\r\n";
 
 // ASCII letters only: every other byte stands for itself, whatever the process's locale.
 char LowerAscii(char c);

@@ -24,24 +24,6 @@ char ToAnsi(char16_t c) {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 void AppendUtf16(WideString& out, char32_t cp) {
   if (cp < 0x10000) {
     out += static_cast<char16_t>(cp);
@@ -52,50 +34,79 @@ void AppendUtf16(WideString& out, char32_t cp) {
   }
 }
 
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
 }  // namespace
 
 WideString AnsiToWide(std::string_view ansi) {
+  WideString wide;
+  AppendAnsiToWide(wide, ansi);
+  return wide;
+}
+
+void AppendAnsiToWide(WideString& wide, std::string_view ansi) {
   // Sized once and written in place: documents of whole tables come through here.
-  WideString wide(ansi.size(), u'\0');
+  std::size_t start = wide.size();
+  wide.resize(start + ansi.size());
+  char16_t* out = wide.data() + start;
   for (std::size_t i = 0; i < ansi.size(); ++i) {
     auto b = static_cast<unsigned char>(ansi[i]);
-    wide[i] = (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : static_cast<char16_t>(b);
+    out[i] = (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : static_cast<char16_t>(b);
   }
-  return wide;
 }
 
 AnsiString WideToAnsi(std::u16string_view wide) {
   AnsiString ansi;
   ansi.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char16_t c = wide[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-        wide[i + 1] < 0xE000) {
-      ++i;  // one character outside the code page, written once
-      ansi += '?';
-    } else {
-      ansi += ToAnsi(c);
-    }
+  for (std::size_t i = 0; i < wide.size();) {
+    // A character outside the basic plane is outside the code page too, and written once.
+    char32_t c = NextCharacter(wide, i);
+    ansi += c > 0xFFFF ? '?' : ToAnsi(static_cast<char16_t>(c));
   }
   return ansi;
+}
+
+char32_t NextCharacter(std::u16string_view wide, std::size_t& i) {
+  char32_t c = wide[i++];
+  if (c < 0xD800 || c >= 0xE000) return c;
+  if (c < 0xDC00 && i < wide.size() && wide[i] >= 0xDC00 && wide[i] < 0xE000) {
+    return 0x10000 + ((c - 0xD800) << 10) + (wide[i++] - 0xDC00);
+  }
+  return kReplacement;
+}
+
+std::size_t EncodeUtf8(char32_t c, char* out) {
+  auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+  if (c < 0x80) {
+    out[0] = byte(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = byte(0xC0 | (c >> 6));
+    out[1] = byte(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = byte(0xE0 | (c >> 12));
+    out[1] = byte(0x80 | ((c >> 6) & 0x3F));
+    out[2] = byte(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | (c >> 18));
+  out[1] = byte(0x80 | ((c >> 12) & 0x3F));
+  out[2] = byte(0x80 | ((c >> 6) & 0x3F));
+  out[3] = byte(0x80 | (c & 0x3F));
+  return 4;
 }
 
 std::string WideToUtf8(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size());
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    char32_t c = wide[i];
-    if (c >= 0xD800 && c < 0xDC00) {
-      if (i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-        ++i;
-      } else {
-        c = kReplacement;
-      }
-    } else if (c >= 0xDC00 && c < 0xE000) {
-      c = kReplacement;
-    }
-    AppendUtf8(out, c);
+  char bytes[kMaxUtf8Bytes];
+  for (std::size_t i = 0; i < wide.size();) {
+    out.append(bytes, EncodeUtf8(NextCharacter(wide, i), bytes));
   }
   return out;
 }
@@ -142,6 +153,39 @@ WideString Utf8ToWide(std::string_view utf8) {
     i = j;
   }
   return out;
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t extra;
+    unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size()) return false;
+    auto first = static_cast<unsigned char>(text[i + 1]);
+    if (first < low || first > high) return false;
+    for (std::size_t k = 2; k <= extra; ++k) {
+      if (!IsContinuation(static_cast<unsigned char>(text[i + k]))) return false;
+    }
+    i += extra + 1;
+  }
+  return true;
 }
 
 }  // namespace fesko

@@ -42,12 +42,6 @@ void InstallUiThread(std::function<void()> wake) {
   s.wake = std::move(wake);
 }
 
-void UninstallUiThreadWake() {
-  UiThreadState& s = State();
-  std::lock_guard lock(s.mutex);
-  s.wake = nullptr;
-}
-
 bool IsUiThread() {
   UiThreadState& s = State();
   std::lock_guard lock(s.mutex);

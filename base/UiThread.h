@@ -15,8 +15,6 @@ namespace fesko {
 // is queued; it must make the UI thread call ProcessUiThreadRequests soon, and must never block
 // or wait for the UI thread. An empty `wake` leaves the draining to explicit calls.
 void InstallUiThread(std::function<void()> wake);
-// Forgets the wake-up (the UI thread stays what it was); for the platform layer's shutdown.
-void UninstallUiThreadWake();
 
 bool IsUiThread();
 

@@ -26,24 +26,6 @@ namespace {
 const std::string kSource = FESKO_SOURCE_DIR;
 const char kPython[] = "/usr/bin/python3";  // the stand-in needs Debian's spyne
 
-void AppendUtf8(std::string& out, unsigned code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 // Just enough JSON for the stand-in's list of calls: an array of flat objects whose values are
 // strings, numbers, booleans or null.
 class CallsReader {
@@ -117,12 +99,13 @@ class CallsReader {
           out += '\f';
           break;
         case 'u': {
-          unsigned code = Hex4();
-          if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
+          // A character outside the basic plane comes as two escapes, a surrogate pair.
+          std::u16string units(1, static_cast<char16_t>(Hex4()));
+          while (text_.substr(pos_, 2) == "\\u") {
             pos_ += 2;
-            code = 0x10000 + ((code - 0xD800) << 10) + (Hex4() - 0xDC00);
+            units += static_cast<char16_t>(Hex4());
           }
-          AppendUtf8(out, code);
+          out += WideToUtf8(units);
           break;
         }
         default:

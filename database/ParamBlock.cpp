@@ -10,8 +10,6 @@
 namespace fesko::db {
 namespace {
 
-// A parameter line of spaces alone is skipped.
-constexpr std::string_view kSpace = " ";
 
 // The database parameter names with codes 1 to 67, in code order.
 constexpr std::array<std::string_view, 67> kDpbNames = {
@@ -150,7 +148,7 @@ std::string BuildDatabaseParameterBlock(const std::vector<AnsiString>& lines, Er
   for (const AnsiString& line : lines) {
     auto eq = line.find('=');
     std::string written = line.substr(0, eq);
-    if (Trim(written, kSpace).empty()) continue;
+    if (Trim(written, kSpaceOnly).empty()) continue;
     std::string name = LowerAscii(written);
     if (name.rfind("isc_dpb_", 0) == 0) name.erase(0, 8);
     std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
@@ -214,7 +212,7 @@ std::string BuildTransactionParameterBlock(const std::vector<AnsiString>& lines)
   if (lines.empty()) return block;
   block += static_cast<char>(isc_tpb_version3);
   for (const AnsiString& line : lines) {
-    if (Trim(line, kSpace).empty()) continue;
+    if (Trim(line, kSpaceOnly).empty()) continue;
     auto eq = line.find('=');
     std::string written = line.substr(0, eq);
     std::string name = LowerAscii(written);

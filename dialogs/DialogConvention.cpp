@@ -76,15 +76,15 @@ QPushButton* MakeButton(QWidget* parent, const char* name, std::u16string_view c
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name, std::u16string_view label, QRect geometry,
-                    int labelWidth) {
+                    int label_width) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setGeometry(geometry);
   auto* caption = new QLabel(ToQString(label), parent);
   caption->setObjectName(edit->objectName() + QStringLiteral("Label"));
-  if (labelWidth > 0) {
+  if (label_width > 0) {
     caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    caption->setGeometry(geometry.x() - labelWidth - 6, geometry.y(), labelWidth,
+    caption->setGeometry(geometry.x() - label_width - 6, geometry.y(), label_width,
                          geometry.height());
   } else {
     caption->setGeometry(geometry.x(), geometry.y() - 16, geometry.width(), 16);
@@ -100,8 +100,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, std::u16string_view text, Q
   return label;
 }
 
-TOperatorDialog::TOperatorDialog(QWidget* owner, std::u16string_view caption, const char* titleName,
-                                 std::u16string_view title, QSize client, const char* exitName)
+TOperatorDialog::TOperatorDialog(QWidget* owner, std::u16string_view caption,
+                                 const char* title_name, std::u16string_view title, QSize client,
+                                 const char* exit_name)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
   setWindowTitle(ToQString(caption));
@@ -110,18 +111,18 @@ TOperatorDialog::TOperatorDialog(QWidget* owner, std::u16string_view caption, co
   setModal(true);
 
   title_ = new QLabel(ToQString(title), this);
-  title_->setObjectName(QString::fromLatin1(titleName));
+  title_->setObjectName(QString::fromLatin1(title_name));
   title_->setAlignment(Qt::AlignCenter);
-  QFont titleFont(QStringLiteral("Arial"));
-  titleFont.setPixelSize(16);
-  titleFont.setBold(true);
-  title_->setFont(titleFont);
+  QFont title_font(QStringLiteral("Arial"));
+  title_font.setPixelSize(16);
+  title_font.setBold(true);
+  title_->setFont(title_font);
   QPalette palette = title_->palette();
   palette.setColor(QPalette::WindowText, Qt::blue);
   title_->setPalette(palette);
   title_->setGeometry(0, 4, client.width(), kTitleHeight);
 
-  exit_ = MakeButton(this, exitName, kExitCaption, QStyle::SP_DialogCloseButton);
+  exit_ = MakeButton(this, exit_name, kExitCaption, QStyle::SP_DialogCloseButton);
   connect(exit_, &QPushButton::clicked, this, [this] { ExitAction(); });
 
   if (QScreen* screen = QGuiApplication::primaryScreen()) {

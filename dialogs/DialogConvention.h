@@ -43,11 +43,11 @@ using db::kQueryErrorCaption;
 
 class TOperatorDialog : public QDialog {
  public:
-  // A dialog of `client` size with `caption` in its title bar and the label `titleName` showing
-  // `title` across its top. The exit button (named `exitName`) is made here; the dialog places
+  // A dialog of `client` size with `caption` in its title bar and the label `title_name` showing
+  // `title` across its top. The exit button (named `exit_name`) is made here; the dialog places
   // it.
-  TOperatorDialog(QWidget* owner, std::u16string_view caption, const char* titleName,
-                  std::u16string_view title, QSize client, const char* exitName);
+  TOperatorDialog(QWidget* owner, std::u16string_view caption, const char* title_name,
+                  std::u16string_view title, QSize client, const char* exit_name);
   ~TOperatorDialog() override;
 
   // Shows the dialog modally; FormShow runs once as it appears.
@@ -91,10 +91,10 @@ class TOperatorDialog : public QDialog {
 
 // A button with a picture (`icon`, a QStyle::StandardPixmap), placed by its owner.
 QPushButton* MakeButton(QWidget* parent, const char* name, std::u16string_view caption, int icon);
-// An edit at `geometry` in `parent` with its label to the left, `labelWidth` wide, or above it
-// when `labelWidth` is 0.
+// An edit at `geometry` in `parent` with its label to the left, `label_width` wide, or above it
+// when `label_width` is 0.
 QLineEdit* MakeEdit(QWidget* parent, const char* name, std::u16string_view label, QRect geometry,
-                    int labelWidth);
+                    int label_width);
 // A plain label at `position`.
 QLabel* MakeLabel(QWidget* parent, const char* name, std::u16string_view text, QPoint position);
 

@@ -43,10 +43,10 @@ WideString TrimDocument(WideString document) {
   return document;
 }
 
-void Upload(web::Service service, const WideString& baseUrl, const AnsiString& account,
+void Upload(web::Service service, const WideString& base_url, const AnsiString& account,
             const WideString& document) {
   int idcompra = StrToInt(account);
-  web::OpenServicePort(service, baseUrl).Execute(idcompra, document);
+  web::OpenServicePort(service, base_url).Execute(idcompra, document);
 }
 
 }  // namespace fesko::dlg

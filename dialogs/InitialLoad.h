@@ -28,7 +28,7 @@ WideString TrimDocument(WideString document);
 
 // Converts the account number to an integer (EConvertError when it is none) and sends the
 // document to `service` on a fresh port. The reply is not examined.
-void Upload(web::Service service, const WideString& baseUrl, const AnsiString& account,
+void Upload(web::Service service, const WideString& base_url, const AnsiString& account,
             const WideString& document);
 
 }  // namespace fesko::dlg

@@ -35,8 +35,8 @@ constexpr int kLabelWidth = 110;
 }  // namespace
 
 QLineEdit* MakeCompanyEdit(QWidget* parent, const CompanyEdit& edit, QRect geometry,
-                           int labelWidth) {
-  QLineEdit* box = MakeEdit(parent, edit.name, edit.label, geometry, labelWidth);
+                           int label_width) {
+  QLineEdit* box = MakeEdit(parent, edit.name, edit.label, geometry, label_width);
   box->setReadOnly(true);
   QPalette palette = box->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Button));
@@ -55,11 +55,12 @@ WideString CompanyDocument(db::TMDOQuery& company) {
       web::kCompanyRecord, web::kCompanyTags, company, web::ValueEncoder::EscapeOnly)));
 }
 
-TFrmIniDatosEmpresa::TFrmIniDatosEmpresa(db::TDataModule1& data, WideString baseUrl, QWidget* owner)
+TFrmIniDatosEmpresa::TFrmIniDatosEmpresa(db::TDataModule1& data, WideString base_url,
+                                         QWidget* owner)
     : TOperatorDialog(owner, kCompanyDesignCaption, "LbTitulo", kCompanyDesignCaption,
                       QSize(420, 330), "btnSalir"),
       data_(data),
-      base_url_(std::move(baseUrl)) {
+      base_url_(std::move(base_url)) {
   setObjectName(QStringLiteral("FrmIniDatosEmpresa"));
   LbTitulo = TitleLabel();
   grupo1 = new QGroupBox(this);

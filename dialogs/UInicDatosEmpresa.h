@@ -27,7 +27,7 @@ using CompanyEdits = std::array<QLineEdit*, 7>;
 
 // Makes the edit of `edit` at `geometry`, read-only on a grey background.
 QLineEdit* MakeCompanyEdit(QWidget* parent, const CompanyEdit& edit, QRect geometry,
-                           int labelWidth);
+                           int label_width);
 // Puts the columns of the query's current row into the edits, one after the other.
 void FillCompanyEdits(const CompanyEdits& edits, db::TMDOQuery& company);
 // The company document of the query's current row: header, "Empresa" record through the
@@ -39,7 +39,7 @@ inline constexpr std::u16string_view kCompanyDesignCaption = u"Inicializar Datos
 
 class TFrmIniDatosEmpresa : public TOperatorDialog {
  public:
-  TFrmIniDatosEmpresa(db::TDataModule1& data, WideString baseUrl, QWidget* owner = nullptr);
+  TFrmIniDatosEmpresa(db::TDataModule1& data, WideString base_url, QWidget* owner = nullptr);
 
   // 1, the company data, is the only mode; the dialog shows nothing in another.
   void SetModo(int modo) { modo_ = modo; }

@@ -74,11 +74,11 @@ WideString ListDocument(const ListMode& mode, db::TMDOQuery& rows) {
 
 // ---- The dialog ----
 
-TFrmInicEstados::TFrmInicEstados(db::TDataModule1& data, WideString baseUrl, QWidget* owner)
+TFrmInicEstados::TFrmInicEstados(db::TDataModule1& data, WideString base_url, QWidget* owner)
     : TOperatorDialog(owner, kDesignCaption, "LbTitulo", kDesignCaption, QSize(560, 400),
                       "btnSalir"),
       data_(data),
-      base_url_(std::move(baseUrl)) {
+      base_url_(std::move(base_url)) {
   setObjectName(QStringLiteral("FrmInicEstados"));
   LbTitulo = TitleLabel();
   grupo1 = new QGroupBox(ToQString(kStatesListGroup), this);
@@ -104,7 +104,7 @@ void TFrmInicEstados::FormShow() {
     grupo1->setTitle(ToQString(mode.captions->group));
     btninicialiar->setText(ToQString(mode.captions->button));
   }
-  if (mode.bothScrollBars) Grillaestados->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  if (mode.both_scroll_bars) Grillaestados->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   TitulosGrilla(Grillaestados, mode.columns);
   db::RunUnitOfWork(data_, {kListShowError, kListShowErrorCaption}, [&] {
     mode.statement(data_.Consulta);

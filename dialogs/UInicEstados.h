@@ -32,7 +32,7 @@ struct ListMode {
   web::Service service;
   std::u16string_view success;
   // The repairs are too wide for the grid, which scrolls both ways for them.
-  bool bothScrollBars;
+  bool both_scroll_bars;
   // Modes 1 and 5 keep the design captions.
   std::optional<ListCaptions> captions;
 };
@@ -54,7 +54,7 @@ WideString ListDocument(const ListMode& mode, db::TMDOQuery& rows);
 
 class TFrmInicEstados : public TOperatorDialog {
  public:
-  TFrmInicEstados(db::TDataModule1& data, WideString baseUrl, QWidget* owner = nullptr);
+  TFrmInicEstados(db::TDataModule1& data, WideString base_url, QWidget* owner = nullptr);
 
   void SetModo(int modo) { modo_ = modo; }
   // The data-set name the question before sending shows.

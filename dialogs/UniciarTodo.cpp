@@ -42,11 +42,11 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, std::u16string_view titl
 
 }  // namespace
 
-TFrmIniciarTodo::TFrmIniciarTodo(db::TDataModule1& data, WideString baseUrl, QWidget* owner)
+TFrmIniciarTodo::TFrmIniciarTodo(db::TDataModule1& data, WideString base_url, QWidget* owner)
     : TOperatorDialog(owner, kIniciarTodoCaption, "lblLbTitulo", kIniciarTodoCaption,
                       QSize(756, 552), "btnsalir"),
       data_(data),
-      base_url_(std::move(baseUrl)) {
+      base_url_(std::move(base_url)) {
   setObjectName(QStringLiteral("FrmIniciarTodo"));
   lblLbTitulo = TitleLabel();
   gpo = MakeGroup(this, "gpo", {}, QRect(8, 32, 740, 474));

@@ -17,7 +17,7 @@ inline constexpr std::u16string_view kIniciarTodoCaption = u"Inicializar Todo";
 
 class TFrmIniciarTodo : public TOperatorDialog {
  public:
-  TFrmIniciarTodo(db::TDataModule1& data, WideString baseUrl, QWidget* owner = nullptr);
+  TFrmIniciarTodo(db::TDataModule1& data, WideString base_url, QWidget* owner = nullptr);
 
   QLabel* lblLbTitulo;
   QGroupBox* gpo;

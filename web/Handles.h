@@ -5,7 +5,6 @@
 #include <curl/curl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <libxml/xmlsave.h>
 
 #include <memory>
 
@@ -15,7 +14,6 @@ struct LibraryDeleter {
   void operator()(xmlDoc* doc) const noexcept { xmlFreeDoc(doc); }
   void operator()(xmlBuffer* buffer) const noexcept { xmlBufferFree(buffer); }
   void operator()(xmlChar* text) const noexcept { xmlFree(text); }
-  void operator()(xmlSaveCtxt* save) const noexcept { xmlSaveClose(save); }
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
   void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
   void operator()(CURLU* url) const noexcept { curl_url_cleanup(url); }

@@ -42,11 +42,11 @@ class RequestBody {
 // Posts the UTF-8 SOAP request `body` to `url` with the SOAPAction header and returns the reply
 // body. Throws ESOAPHTTPException for a failed transfer, a status of 300 or more other than 500
 // (a 500 carries a SOAP fault and is returned), and a plain-text or HTML reply. Once the whole
-// body has been sent, the reply may take `answerWait` to begin when that is longer than the
+// body has been sent, the reply may take `answer_wait` to begin when that is longer than the
 // stall limit.
-std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction, RequestBody& body,
-                            std::chrono::seconds answerWait = {});
-std::string PostSoapRequest(std::u16string_view url, std::string_view soapAction,
+std::string PostSoapRequest(std::u16string_view url, std::string_view soap_action,
+                            RequestBody& body, std::chrono::seconds answer_wait = {});
+std::string PostSoapRequest(std::u16string_view url, std::string_view soap_action,
                             std::string_view body);
 
 }  // namespace fesko::web

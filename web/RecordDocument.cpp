@@ -65,45 +65,6 @@ bool AppendEscaped(AnsiString& out, char c) {
   }
 }
 
-bool IsContinuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
-
-// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF. Anything looser
-// could decode to "<" or "&" and break the document it lands in.
-bool IsWellFormedUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t extra;
-    unsigned char low = 0x80, high = 0xBF;  // range of the first continuation byte
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    auto first = static_cast<unsigned char>(text[i + 1]);
-    if (first < low || first > high) return false;
-    for (std::size_t k = 2; k <= extra; ++k) {
-      if (!IsContinuation(static_cast<unsigned char>(text[i + k]))) return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 // Bytes that no rule of the full encoder touches: printable ASCII but the escaped characters,
 // the grave accent and "|". Runs of them are copied whole.
 bool IsPlain(unsigned char c) {
@@ -148,7 +109,8 @@ void AppendFolded(AnsiString& out, std::string_view value) {
 }
 
 // Values that reached the database as UTF-8 bytes are turned back into ANSI text; anything
-// else keeps its characters.
+// else keeps its characters. Only strict UTF-8 is decoded: a looser form could decode to "<"
+// or "&" and break the document it lands in.
 void DecodeUtf8Segment(AnsiString& out, std::size_t start) {
   std::string_view segment(out.data() + start, out.size() - start);
   bool ascii = std::all_of(segment.begin(), segment.end(),
@@ -179,8 +141,8 @@ void AppendRecordEnd(AnsiString& out, std::string_view name) {
   out += kLineEnd;
 }
 
-void CheckTags(TagList tags, std::size_t valueCount) {
-  if (tags.size() < valueCount) throw std::invalid_argument(kTooFewTags);
+void CheckTags(TagList tags, std::size_t value_count) {
+  if (tags.size() < value_count) throw std::invalid_argument(kTooFewTags);
 }
 
 // The element lines of the current row of `row`.
@@ -300,15 +262,17 @@ WideString CollectionDocument(const CollectionNames& names, TagList tags, RowSou
   document.reserve(size);
   document += kDocumentHeader;
   for (AnsiString& piece : pieces) {
-    document += AnsiToWide(piece);
+    AppendAnsiToWide(document, piece);
     AnsiString().swap(piece);
   }
   return document;
 }
 
 WideString RecordDocument(std::string_view record) {
-  WideString document(kDocumentHeader);
-  document += AnsiToWide(record);
+  WideString document;
+  document.reserve(kDocumentHeader.size() + record.size());
+  document += kDocumentHeader;
+  AppendAnsiToWide(document, record);
   return document;
 }
 

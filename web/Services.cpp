@@ -51,9 +51,9 @@ WideString ServicePort::Execute(std::int32_t Idcompra) const {
   return CallExecute(endpoint_, entry_->soapAction, Idcompra, std::nullopt);
 }
 
-ServicePort OpenServicePort(Service service, std::u16string_view baseUrl) {
+ServicePort OpenServicePort(Service service, std::u16string_view base_url) {
   const ServiceEntry& entry = CatalogueEntry(service);
-  WideString endpoint(baseUrl);
+  WideString endpoint(base_url);
   endpoint += AnsiToWide(entry.page);
   CheckEndpointUrl(endpoint);
   return ServicePort(entry, std::move(endpoint));

@@ -83,7 +83,7 @@ class ServicePort {
   const WideString& Endpoint() const { return endpoint_; }
 
  private:
-  friend ServicePort OpenServicePort(Service service, std::u16string_view baseUrl);
+  friend ServicePort OpenServicePort(Service service, std::u16string_view base_url);
   ServicePort(const ServiceEntry& entry, WideString endpoint)
       : entry_(&entry), endpoint_(std::move(endpoint)) {}
 
@@ -91,8 +91,8 @@ class ServicePort {
   WideString endpoint_;
 };
 
-// The port of `service` at `baseUrl` followed directly by the page, with no separator added.
+// The port of `service` at `base_url` followed directly by the page, with no separator added.
 // Throws ESOAPHTTPException when the endpoint is not an http or https URL.
-ServicePort OpenServicePort(Service service, std::u16string_view baseUrl);
+ServicePort OpenServicePort(Service service, std::u16string_view base_url);
 
 }  // namespace fesko::web

@@ -1,6 +1,7 @@
 #include "web/Soap.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <stdexcept>
 #include <vector>
@@ -11,16 +12,14 @@
 #include "base/TextHelpers.h"
 #include "web/Handles.h"
 #include "web/HttpTransport.h"
+#include "web/PlainResponse.h"
 #include "web/WebErrors.h"
 
 namespace fesko::web {
 namespace {
 
-constexpr char kSoapEnvelopeNs[] = "http://schemas.xmlsoap.org/soap/envelope/";
 constexpr char kSchemaNs[] = "http://www.w3.org/2001/XMLSchema";
 constexpr char kSchemaInstanceNs[] = "http://www.w3.org/2001/XMLSchema-instance";
-constexpr char kDeclaration[] = "<?xml version=\"1.0\"?>\n";
-constexpr char kEncoding[] = "UTF-8";
 constexpr char kEnvelope[] = "Envelope";
 constexpr char kHeader[] = "Header";
 constexpr char kBody[] = "Body";
@@ -50,77 +49,96 @@ std::string_view Text(const xmlChar* text) {
 
 // The most bytes one character of the document takes in the request ("&amp;", "&#13;").
 constexpr std::size_t kMaxCharacterBytes = 5;
-constexpr char32_t kReplacementCharacter = 0xFFFD;
+static_assert(kMaxCharacterBytes >= kMaxUtf8Bytes);
 
-// One character of the record document as it goes into the request: UTF-8, with "&", "<", ">"
-// and CR escaped as the XML writer escapes character data. XML 1.0 cannot carry most control
-// characters, nor U+FFFE and U+FFFF, even as references; a value holding one would make the
-// whole request malformed, so they give nothing. A lone surrogate becomes U+FFFD, as in every
-// UTF-8 conversion of the program. Moves `i` past the character and returns the bytes written.
-std::size_t EncodeDocumentCharacter(std::u16string_view text, std::size_t& i, char* out) {
-  char32_t c = text[i++];
-  if (c >= 0xD800 && c < 0xDC00 && i < text.size() && text[i] >= 0xDC00 && text[i] < 0xE000) {
-    c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00);
-  } else if (c >= 0xD800 && c < 0xE000) {
-    c = kReplacementCharacter;
-  }
-  auto put = [out](std::string_view bytes) { return bytes.copy(out, bytes.size()); };
+// The escape of an ASCII character of the document, or nothing for one written as itself.
+// "&", "<", ">" and CR are escaped as an XML writer escapes character data (the server reads
+// CR LF back as it was sent).
+constexpr std::string_view EscapeOf(char16_t c) {
   switch (c) {
     case '&':
-      return put("&amp;");
+      return "&amp;";
     case '<':
-      return put("&lt;");
+      return "&lt;";
     case '>':
-      return put("&gt;");
+      return "&gt;";
     case '\r':
-      return put("&#13;");
-    case '\t':
-    case '\n':
-      break;
+      return "&#13;";
     default:
-      if (c < 0x20 || c == 0xFFFE || c == 0xFFFF) return 0;
+      return {};
   }
-  auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+}
+
+// XML 1.0 cannot carry most control characters, nor U+FFFE and U+FFFF, even as references; a
+// value holding one would make the whole request malformed, so they give nothing.
+constexpr bool IsLeftOut(char32_t c) {
+  return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF;
+}
+
+// ASCII characters that go into the request as they are, the bulk of every document; looked up
+// in a table, since every character of every document is.
+constexpr std::array<bool, 0x80> kPlainAscii = [] {
+  std::array<bool, 0x80> plain{};
+  for (char16_t c = 0; c < plain.size(); ++c) plain[c] = EscapeOf(c).empty() && !IsLeftOut(c);
+  return plain;
+}();
+
+constexpr bool IsPlain(char16_t c) {
+  return c < kPlainAscii.size() && kPlainAscii[c];
+}
+
+// One character of the record document as it goes into the request: UTF-8, escaped or left
+// out as above. A lone surrogate becomes U+FFFD, as in every UTF-8 conversion of the program.
+// Moves `i` past the character and returns the bytes written to `out` (kMaxCharacterBytes).
+std::size_t EncodeDocumentCharacter(std::u16string_view text, std::size_t& i, char* out) {
+  char32_t c = NextCharacter(text, i);
+  if (IsLeftOut(c)) return 0;
   if (c < 0x80) {
-    out[0] = byte(c);
-    return 1;
+    std::string_view escape = EscapeOf(static_cast<char16_t>(c));
+    if (!escape.empty()) return escape.copy(out, escape.size());
   }
-  if (c < 0x800) {
-    out[0] = byte(0xC0 | (c >> 6));
-    out[1] = byte(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    out[0] = byte(0xE0 | (c >> 12));
-    out[1] = byte(0x80 | ((c >> 6) & 0x3F));
-    out[2] = byte(0x80 | (c & 0x3F));
-    return 3;
-  }
-  out[0] = byte(0xF0 | (c >> 18));
-  out[1] = byte(0x80 | ((c >> 12) & 0x3F));
-  out[2] = byte(0x80 | ((c >> 6) & 0x3F));
-  out[3] = byte(0x80 | (c & 0x3F));
-  return 4;
+  return EncodeUtf8(c, out);
 }
 
-xmlNode* AddTextChild(xmlNode* parent, xmlNs* ns, const char* name, std::string_view text) {
-  xmlNode* child = xmlNewChild(parent, ns, Xml(name), nullptr);
-  if (!child) throw std::bad_alloc();
-  // Added as character data: the writer escapes it, so "<" and "&" reach the server intact.
-  if (!text.empty()) {
-    if (text.size() > INT_MAX) throw std::length_error(kDocumentParameter);
-    xmlNodeAddContentLen(child, Xml(text.data()), static_cast<int>(text.size()));
+// Copies the plain characters `text` starts with to `out`, at most `max`; returns how many.
+std::size_t PlainRun(std::u16string_view text, char* out, std::size_t max) {
+  std::size_t n = std::min(max, text.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!IsPlain(text[i])) return i;
+    out[i] = static_cast<char>(text[i]);
   }
-  return child;
+  return n;
 }
 
-int AppendToString(void* context, const char* buffer, int length) {
-  try {
-    static_cast<std::string*>(context)->append(buffer, static_cast<std::size_t>(length));
-    return length;
-  } catch (...) {
-    return -1;
+// Writes the whole document as it goes into the request to `out`, which has room for
+// kMaxCharacterBytes a code unit; returns the bytes written.
+std::size_t WriteDocument(std::u16string_view text, char* out) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t plain = PlainRun(text.substr(i), out + n, text.size() - i);
+    i += plain;
+    n += plain;
+    if (i < text.size()) n += EncodeDocumentCharacter(text, i, out + n);
   }
+  return n;
+}
+
+// A document this long at most, a record's, is written into the request in one pass; a longer
+// one, a whole table's, is measured first and then written a piece at a time as the transfer
+// reads it, so that it is never held a second time.
+constexpr std::size_t kWrittenAtOnceUnits = 16 * 1024;
+
+// The bytes the whole document takes in the request.
+std::uint64_t DocumentBytes(std::u16string_view text) {
+  std::uint64_t size = 0;
+  char scratch[kMaxCharacterBytes];
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t start = i;
+    while (i < text.size() && IsPlain(text[i])) ++i;
+    size += i - start;
+    if (i < text.size()) size += EncodeDocumentCharacter(text, i, scratch);
+  }
+  return size;
 }
 
 // Collects the parser's errors while a reply is parsed, and restores the default afterwards.
@@ -243,68 +261,79 @@ WideString ResultText(xmlDoc* doc, xmlNode* result) {
   return Utf8ToWide(markup ? ChildrenXml(doc, result) : NodeText(result));
 }
 
-// The envelope as the XML writer lays it out, with `text` as the document's character data.
-std::string WriteEnvelope(std::int32_t Idcompra, std::optional<std::string_view> text) {
-  EnsureXmlInitialised();
-  Owned<xmlDoc> doc(xmlNewDoc(Xml("1.0")));
-  if (!doc) throw std::bad_alloc();
-  xmlNode* envelope = xmlNewDocNode(doc.get(), nullptr, Xml(kEnvelope), nullptr);
-  if (!envelope) throw std::bad_alloc();
-  xmlDocSetRootElement(doc.get(), envelope);
-  xmlNs* soap = xmlNewNs(envelope, Xml(kSoapEnvelopeNs), Xml("SOAP-ENV"));
-  xmlNewNs(envelope, Xml(kSchemaNs), Xml("xsd"));
-  xmlNewNs(envelope, Xml(kSchemaInstanceNs), Xml("xsi"));
-  xmlSetNs(envelope, soap);
+// The request envelope as an XML writer lays it out, written directly: everything in it but
+// the document is fixed markup and a number.
+std::string EnvelopeStart() {
+  std::string start = "<?xml version=\"1.0\"?>\n<SOAP-ENV:";
+  start += kEnvelope;
+  start += " xmlns:SOAP-ENV=\"";
+  start += kSoapEnvelopeNs;
+  start += "\" xmlns:xsd=\"";
+  start += kSchemaNs;
+  start += "\" xmlns:xsi=\"";
+  start += kSchemaInstanceNs;
+  start += "\"><SOAP-ENV:";
+  start += kBody;
+  start += "><";
+  start += kOperation;
+  start += " xmlns=\"";
+  start += kServiceNamespace;
+  start += "\">";
+  return start;
+}
 
-  xmlNode* body = xmlNewChild(envelope, soap, Xml(kBody), nullptr);
-  xmlNode* operation = xmlNewChild(body, nullptr, Xml(kOperation), nullptr);
-  if (!body || !operation) throw std::bad_alloc();
-  xmlNs* service = xmlNewNs(operation, Xml(std::string(kServiceNamespace).c_str()), nullptr);
-  xmlSetNs(operation, service);
-  AddTextChild(operation, service, kAccountParameter, std::to_string(Idcompra));
-  if (text) AddTextChild(operation, service, kDocumentParameter, *text);
+std::string EnvelopeEnd() {
+  return std::string("</") + kOperation + "></SOAP-ENV:" + kBody + "></SOAP-ENV:" + kEnvelope +
+         ">\n";
+}
 
-  // libxml2 would write the declaration with an encoding attribute, or write non-ASCII as
-  // character references; the bare declaration goes in front by hand instead.
-  std::string request = kDeclaration;
-  Owned<xmlSaveCtxt> save(
-      xmlSaveToIO(AppendToString, nullptr, &request, kEncoding, XML_SAVE_NO_DECL));
-  if (!save) throw std::bad_alloc();
-  long written = xmlSaveDoc(save.get(), doc.get());
-  // Closing writes out what the context still holds; only then is the request whole.
-  if (xmlSaveClose(save.release()) < 0 || written < 0) throw std::bad_alloc();
-  return request;
+void AppendElementStart(std::string& out, std::string_view name) {
+  out += '<';
+  out += name;
+  out += '>';
+}
+
+void AppendElementEnd(std::string& out, std::string_view name) {
+  out += "</";
+  out += name;
+  out += '>';
 }
 
 }  // namespace
 
 ExecuteRequest::ExecuteRequest(std::int32_t Idcompra,
                                std::optional<std::u16string_view> Readfilexmls) {
-  std::uint64_t documentSize = 0;
+  static const std::string kStart = EnvelopeStart();
+  static const std::string kEnd = EnvelopeEnd();
+  head_ = kStart;
+  AppendElementStart(head_, kAccountParameter);
+  head_ += std::to_string(Idcompra);
+  AppendElementEnd(head_, kAccountParameter);
+  std::uint64_t streamed_size = 0;
   if (Readfilexmls) {
-    char scratch[kMaxCharacterBytes];
-    for (std::size_t i = 0; i < Readfilexmls->size();) {
-      documentSize += EncodeDocumentCharacter(*Readfilexmls, i, scratch);
+    std::u16string_view document = *Readfilexmls;
+    std::size_t element_start = head_.size();
+    AppendElementStart(head_, kDocumentParameter);
+    std::size_t text_start = head_.size();
+    if (document.size() <= kWrittenAtOnceUnits) {
+      head_.resize(text_start + document.size() * kMaxCharacterBytes);
+      head_.resize(text_start + WriteDocument(document, head_.data() + text_start));
+    } else {
+      streamed_size = DocumentBytes(document);
+      if (streamed_size > 0) document_ = document;
+    }
+    if (head_.size() == text_start && streamed_size == 0) {
+      // Nothing to write in it: an empty document is the empty element it is.
+      head_.resize(element_start);
+      head_ += '<';
+      head_ += kDocumentParameter;
+      head_ += "/>";
+    } else {
+      AppendElementEnd(tail_, kDocumentParameter);
     }
   }
-  if (documentSize == 0) {
-    // Nothing to splice in: an empty document is written as the empty element it is.
-    head_ =
-        WriteEnvelope(Idcompra, Readfilexmls ? std::optional<std::string_view>("") : std::nullopt);
-    size_ = head_.size();
-    return;
-  }
-  // The writer lays the envelope out around a one-character stand-in, which is cut out.
-  constexpr std::string_view kStandIn = "x";
-  std::string envelope = WriteEnvelope(Idcompra, kStandIn);
-  std::string open = std::string("<") + kDocumentParameter + ">";
-  std::size_t at = envelope.find(open + std::string(kStandIn) + "</");
-  if (at == std::string::npos) throw std::logic_error("request envelope without its document");
-  at += open.size();
-  head_ = envelope.substr(0, at);
-  tail_ = envelope.substr(at + kStandIn.size());
-  document_ = *Readfilexmls;
-  size_ = head_.size() + documentSize + tail_.size();
+  tail_ += kEnd;
+  size_ = head_.size() + streamed_size + tail_.size();
 }
 
 std::size_t ExecuteRequest::Read(char* out, std::size_t max) {
@@ -318,6 +347,10 @@ std::size_t ExecuteRequest::Read(char* out, std::size_t max) {
       carry_read_ += k;
       n += k;
     } else if (document_read_ < document_.size()) {
+      std::size_t plain = PlainRun(document_.substr(document_read_), out + n, max - n);
+      document_read_ += plain;
+      n += plain;
+      if (document_read_ == document_.size() || n == max) continue;
       if (max - n >= kMaxCharacterBytes) {
         n += EncodeDocumentCharacter(document_, document_read_, out + n);
       } else {
@@ -350,6 +383,7 @@ std::string BuildExecuteRequest(std::int32_t Idcompra,
 }
 
 WideString ReadExecuteResponse(std::string_view body) {
+  if (std::optional<WideString> result = ReadPlainResponse(body)) return std::move(*result);
   EnsureXmlInitialised();
   if (body.size() > INT_MAX) throw Exception(WideString(kReplyTooLarge));
   Owned<xmlDoc> doc;
@@ -361,37 +395,37 @@ WideString ReadExecuteResponse(std::string_view body) {
   }
 
   xmlNode* envelope = xmlDocGetRootElement(doc.get());
-  std::string_view foundNs = envelope && envelope->ns ? Text(envelope->ns->href) : "";
-  std::string_view foundName = envelope ? Text(envelope->name) : "";
-  if (foundName != kEnvelope || foundNs != kSoapEnvelopeNs) {
+  std::string_view found_ns = envelope && envelope->ns ? Text(envelope->ns->href) : "";
+  std::string_view found_name = envelope ? Text(envelope->name) : "";
+  if (found_name != kEnvelope || found_ns != kSoapEnvelopeNs) {
     throw Exception(
         FormatMessage(kWrongDocumentElement, {Utf8ToWide(kSoapEnvelopeNs), Utf8ToWide(kEnvelope),
-                                              Utf8ToWide(foundNs), Utf8ToWide(foundName)}));
+                                              Utf8ToWide(found_ns), Utf8ToWide(found_name)}));
   }
   if (doc->intSubset || doc->extSubset) throw Exception(WideString(kDoctypeInReply));
   if (!envelope->children) throw Exception(WideString(kEmptyEnvelope));
 
   xmlNode* header = nullptr;
-  xmlNode* soapBody = nullptr;
+  xmlNode* soap_body = nullptr;
   for (xmlNode* part : ElementChildren(envelope)) {
     std::string_view name = Text(part->name);
-    xmlNode** slot = name == kHeader ? &header : name == kBody ? &soapBody : nullptr;
+    xmlNode** slot = name == kHeader ? &header : name == kBody ? &soap_body : nullptr;
     if (!slot) continue;
     if (*slot) throw Exception(WideString(kRepeatedPart));
     *slot = part;
   }
-  if (!soapBody) return {};
-  xmlNode* response = FirstElement(soapBody->children);
+  if (!soap_body) return {};
+  xmlNode* response = FirstElement(soap_body->children);
   if (!response) return {};
   if (Text(response->name) == kFault) ThrowFault(doc.get(), response);
   return ResultText(doc.get(), ResultElement(doc.get(), response));
 }
 
-WideString CallExecute(std::u16string_view url, std::string_view soapAction, std::int32_t Idcompra,
+WideString CallExecute(std::u16string_view url, std::string_view soap_action, std::int32_t Idcompra,
                        std::optional<std::u16string_view> Readfilexmls,
-                       std::chrono::seconds answerWait) {
+                       std::chrono::seconds answer_wait) {
   ExecuteRequest request(Idcompra, Readfilexmls);
-  std::string reply = PostSoapRequest(url, soapAction, request, answerWait);
+  std::string reply = PostSoapRequest(url, soap_action, request, answer_wait);
   return ReadExecuteResponse(reply);
 }
 

@@ -16,9 +16,10 @@ namespace fesko::web {
 inline constexpr std::string_view kServiceNamespace = "DunmarWeb";
 
 // The request of one call, UTF-8 without a byte-order mark. Without a document it is the
-// download signature, Execute(Idcompra). The envelope is written once; the document, which may
-// be a whole table, is escaped and made UTF-8 a piece at a time while the transfer reads it, so
-// it is never held a second time. `Readfilexmls` must outlive the request.
+// download signature, Execute(Idcompra). A record's document is written into the envelope at
+// once; a longer one, which may be a whole table, is escaped and made UTF-8 a piece at a time
+// while the transfer reads it, so it is never held a second time. `Readfilexmls` must outlive
+// the request.
 class ExecuteRequest final : public RequestBody {
  public:
   ExecuteRequest(std::int32_t Idcompra, std::optional<std::u16string_view> Readfilexmls);
@@ -28,7 +29,7 @@ class ExecuteRequest final : public RequestBody {
   void Rewind() override;
 
  private:
-  std::string head_;  // the envelope up to the document's text, or the whole of it
+  std::string head_;  // the envelope before a document read in pieces, or with it written in
   std::u16string_view document_;
   std::string tail_;  // the envelope after the document's text
   std::uint64_t size_ = 0;
@@ -50,11 +51,11 @@ std::string BuildExecuteRequest(std::int32_t Idcompra,
 // fesko::Exception for a body that is not a readable SOAP response.
 WideString ReadExecuteResponse(std::string_view body);
 
-// Builds the request, posts it to `url` with `soapAction` and reads the reply. Blocks until the
-// reply is read or the call fails; every failure is an exception. `answerWait` as for
+// Builds the request, posts it to `url` with `soap_action` and reads the reply. Blocks until the
+// reply is read or the call fails; every failure is an exception. `answer_wait` as for
 // PostSoapRequest.
-WideString CallExecute(std::u16string_view url, std::string_view soapAction, std::int32_t Idcompra,
+WideString CallExecute(std::u16string_view url, std::string_view soap_action, std::int32_t Idcompra,
                        std::optional<std::u16string_view> Readfilexmls,
-                       std::chrono::seconds answerWait = {});
+                       std::chrono::seconds answer_wait = {});
 
 }  // namespace fesko::web

@@ -17,23 +17,23 @@ class ESOAPHTTPException : public Exception {
 // fault travel with it.
 class ERemotableException : public Exception {
  public:
-  ERemotableException(WideString faultString, WideString faultCode, WideString faultActor,
-                      WideString faultDetail)
-      : Exception(std::move(faultString)),
-        faultCode_(std::move(faultCode)),
-        faultActor_(std::move(faultActor)),
-        faultDetail_(std::move(faultDetail)) {}
+  ERemotableException(WideString fault_string, WideString fault_code, WideString fault_actor,
+                      WideString fault_detail)
+      : Exception(std::move(fault_string)),
+        fault_code_(std::move(fault_code)),
+        fault_actor_(std::move(fault_actor)),
+        fault_detail_(std::move(fault_detail)) {}
   const char* ClassName() const noexcept override { return "ERemotableException"; }
 
-  const WideString& FaultCode() const noexcept { return faultCode_; }
-  const WideString& FaultActor() const noexcept { return faultActor_; }
+  const WideString& FaultCode() const noexcept { return fault_code_; }
+  const WideString& FaultActor() const noexcept { return fault_actor_; }
   // The XML of the fault's detail element's children.
-  const WideString& FaultDetail() const noexcept { return faultDetail_; }
+  const WideString& FaultDetail() const noexcept { return fault_detail_; }
 
  private:
-  WideString faultCode_;
-  WideString faultActor_;
-  WideString faultDetail_;
+  WideString fault_code_;
+  WideString fault_actor_;
+  WideString fault_detail_;
 };
 
 }  // namespace fesko::web

@@ -65,7 +65,7 @@ TEST(TextHelpers, NamesFoldAsciiOnlyAnsiCaseIsOneBijectionAndTrimsKeepTheirSets)
   EXPECT_EQ(Trim(std::string_view("\x01 \t a b\r\n\x1f")), "a b");
   EXPECT_EQ(Trim(std::u16string_view(u" \tx\u00a0\r")), u"x\u00a0");
   EXPECT_EQ(Trim(" \x01x\t\n", " \t"), "\x01x\t\n");
-  EXPECT_EQ(Trim("  \r\n", kWhiteSpace), "");
+  EXPECT_EQ(Trim("  \r\n", kBlanksAndLineEnds), "");
   EXPECT_EQ(TrimRight("\nmsg\r\n\r\n", "\r\n"), "\nmsg");
 }
 

@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "tests/web/Responder.h"
 #include "web/HttpTransport.h"
+#include "web/PlainResponse.h"
 #include "web/Soap.h"
 #include "web/WebErrors.h"
 
@@ -92,32 +95,46 @@ TEST(SoapRequest, CharactersXmlCannotCarryAreLeftOut) {
 
 TEST(SoapRequest, ReadInAnyPiecesTheRequestIsTheSameTextOfItsAnnouncedSize) {
   // Characters outside the first plane, lone surrogates, escapes and left-out characters, so
-  // that every kind falls across the end of some piece.
-  WideString document =
+  // that every kind falls across the end of some piece; in a record's document, written with
+  // the envelope, and in a table's, written as it is read.
+  const WideString text =
       u"<R>\U0001F527 a&b\r\n\xD800x\xDC00\u0001\u00e9\uFFFF\u20ac\U0001F527</R>\r\n";
-  std::string whole = BuildExecuteRequest(42, document);
-  EXPECT_EQ(whole, kEnvelopeStart + "<Idcompra>42</Idcompra><Readfilexmls>" +
-                       "&lt;R&gt;\xF0\x9F\x94\xA7 a&amp;b&#13;\n\xEF\xBF\xBDx\xEF\xBF\xBD"
-                       "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\xA7&lt;/R&gt;&#13;\n" +
-                       "</Readfilexmls>" + kEnvelopeEnd);
-  for (std::size_t piece = 1; piece <= 7; ++piece) {
-    ExecuteRequest request(42, document);
-    EXPECT_EQ(request.Size(), whole.size());
-    std::string read;
-    char buffer[7];
-    while (std::size_t n = request.Read(buffer, piece)) {
-      ASSERT_LE(n, piece);
-      read.append(buffer, n);
+  const std::string written =
+      "&lt;R&gt;\xF0\x9F\x94\xA7 a&amp;b&#13;\n\xEF\xBF\xBDx\xEF\xBF\xBD"
+      "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x94\xA7&lt;/R&gt;&#13;\n";
+  for (int repeats : {1, 1000}) {
+    WideString document;
+    std::string expected;
+    for (int i = 0; i < repeats; ++i) {
+      document += text;
+      expected += written;
     }
-    EXPECT_EQ(read, whole) << "pieces of " << piece;
-    // Sent again from the start, as on a fresh connection.
-    request.Rewind();
-    read.assign(whole.size() + 1, '\0');
-    read.resize(request.Read(read.data(), read.size()));
-    EXPECT_EQ(read, whole);
+    std::string whole = BuildExecuteRequest(42, document);
+    EXPECT_EQ(whole, kEnvelopeStart + "<Idcompra>42</Idcompra><Readfilexmls>" + expected +
+                         "</Readfilexmls>" + kEnvelopeEnd);
+    for (std::size_t piece = 1; piece <= 7; ++piece) {
+      ExecuteRequest request(42, document);
+      EXPECT_EQ(request.Size(), whole.size());
+      std::string read;
+      char buffer[7];
+      while (std::size_t n = request.Read(buffer, piece)) {
+        ASSERT_LE(n, piece);
+        read.append(buffer, n);
+      }
+      EXPECT_EQ(read, whole) << "pieces of " << piece;
+      // Sent again from the start, as on a fresh connection.
+      request.Rewind();
+      read.assign(whole.size() + 1, '\0');
+      read.resize(request.Read(read.data(), read.size()));
+      EXPECT_EQ(read, whole);
+    }
   }
   // A document of nothing XML can carry is the empty element, as is the empty document.
-  EXPECT_EQ(ExecuteRequest(0, u"\u0001\uFFFE").Size(), BuildExecuteRequest(0, u"").size());
+  for (std::size_t length : {2u, 20000u}) {
+    std::string request = BuildExecuteRequest(0, WideString(length, u'\uFFFE'));
+    EXPECT_EQ(request, BuildExecuteRequest(0, u""));
+    EXPECT_EQ(ExecuteRequest(0, WideString(length, u'\u0001')).Size(), request.size());
+  }
 }
 
 TEST_F(SoapCall, RequestGoesOnTheWireAsBuiltWithItsHeaders) {
@@ -159,16 +176,21 @@ TEST_F(SoapCall, LargeDocumentArrivesWholeAnnouncedWithItsLength) {
 }
 
 TEST_F(SoapCall, RequestSentAgainOnAFreshConnectionCarriesItsWholeBodyAgain) {
-  WideString document = u"<Cliente>\r\n<Nombre>Pe\u00f1a &amp; hijos</Nombre>\r\n</Cliente>";
-  Call("/ok");
-  int before = server->RequestCount();
-  // The kept-alive connection is closed after the request without a reply: libcurl sends the
-  // request once more on a new connection, from the start of the body, and then gives up.
-  Failure dropped = FailureOf([&] { Call("/drop", document); });
-  EXPECT_EQ(dropped.className, "ESOAPHTTPException");
-  ASSERT_EQ(server->RequestCount(), before + 2);
-  for (int number : {before + 1, before + 2}) {
-    EXPECT_EQ(server->RequestNumber(number).body, BuildExecuteRequest(42, document));
+  WideString record = u"<Cliente>\r\n<Nombre>Pe\u00f1a &amp; hijos</Nombre>\r\n</Cliente>";
+  // A record goes out with the headers; a large document is read in pieces, and read again.
+  WideString large;
+  while (large.size() < 100'000) large += record;
+  for (const WideString& document : {record, large}) {
+    Call("/ok");
+    int before = server->RequestCount();
+    // The kept-alive connection is closed after the request without a reply: libcurl sends
+    // the request once more on a new connection, from the start of the body, and gives up.
+    Failure dropped = FailureOf([&] { Call("/drop", document); });
+    EXPECT_EQ(dropped.className, "ESOAPHTTPException");
+    ASSERT_EQ(server->RequestCount(), before + 2);
+    for (int number : {before + 1, before + 2}) {
+      EXPECT_EQ(server->RequestNumber(number).body, BuildExecuteRequest(42, document));
+    }
   }
 }
 
@@ -338,6 +360,59 @@ TEST(SoapReply, DocumentTypeDeclarationsAndDeepNestingAreRefused) {
   std::string deep = start;
   for (int i = 0; i < 100000; ++i) deep += "<a>";
   EXPECT_TRUE(message(deep).starts_with("Excessive depth in document")) << message(deep);
+}
+
+TEST(SoapReply, OrdinaryRepliesReadWithoutATreeGiveWhatTheParserGives) {
+  const std::string soap = "xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"";
+  auto reply = [&](const std::string& response) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope " + soap +
+           " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\"><soap:Body>" + response +
+           "</soap:Body></soap:Envelope>";
+  };
+  auto result = [&](const std::string& text) {
+    return reply("<ExecuteResponse xmlns=\"DunmarWeb\"><ExecuteResult>" + text +
+                 "</ExecuteResult></ExecuteResponse>");
+  };
+  const std::vector<std::string> plain = {
+      "<?xml version='1.0' encoding='UTF-8'?>\n<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/"
+      "soap/envelope/\" xmlns:tns=\"DunmarWeb\"><e:Body><tns:ExecuteResponse><tns:ExecuteResult>"
+      "OK</tns:ExecuteResult></tns:ExecuteResponse></e:Body></e:Envelope>",
+      "<Envelope xmlns = 'http://schemas.xmlsoap.org/soap/envelope/'>\n <Body>\n  <R><Result>\t"
+      "two\n lines ]] </Result ></R>\n </Body>\n</Envelope>\n",
+      result("a &amp; b &lt;c&gt; &quot;d&quot; &apos;e&apos;"),
+      result("&lt;Error&gt;&lt;/Error&gt;&lt;Orden&gt;7&lt;/Orden&gt;"),
+      result(""),
+  };
+  // Each is read by the parser too, behind a comment that only the parser reads.
+  for (const std::string& body : plain) {
+    std::optional<WideString> read = ReadPlainResponse(body);
+    ASSERT_TRUE(read.has_value()) << body;
+    std::size_t root = body.starts_with("<?xml") ? body.find("?>") + 2 : 0;
+    EXPECT_EQ(*read, ReadExecuteResponse(std::string(body).insert(root, "<!-- -->"))) << body;
+  }
+  // Everything else is left to the parser.
+  const std::vector<std::string> others = {
+      reply("<soap:Fault><faultcode>soap:Server</faultcode></soap:Fault>"),
+      "<soap:Envelope " + soap +
+          "><soap:Header/><soap:Body><R><Result>x</Result></R></soap:Body>"
+          "</soap:Envelope>",
+      result("a\r\nb"),
+      result("Cami\xC3\xB3n"),
+      result("&#65;"),
+      result("a]]>b"),
+      result("<Orden>7</Orden>"),
+      result("<![CDATA[x]]>"),
+      reply("<R><Result href=\"#id\"/></R><Result id=\"id\">x</Result>"),
+      reply("<x:R><Result>x</Result></x:R>"),
+      reply("<R><A>1</A><B>2</B></R>"),
+      reply("<R><Result/></R>"),
+      result("x").substr(0, 120),
+      result("x") + "<a/>",
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + result("x").substr(38),
+      "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"><e:Body><R><Result>x"
+      "</Result></R></e:Body></e:Envelope>",
+  };
+  for (const std::string& body : others) EXPECT_FALSE(ReadPlainResponse(body)) << body;
 }
 
 TEST_F(SoapCall, CallsOnOneThreadReuseTheConnection) {
