@@ -10,7 +10,6 @@
 namespace fesko::db {
 namespace {
 
-
 // The database parameter names with codes 1 to 67, in code order.
 constexpr std::array<std::string_view, 67> kDpbNames = {
     "cdd_pathname",
