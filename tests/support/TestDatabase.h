@@ -2,6 +2,7 @@
 // script the demo uses, and the users the scripts create.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace fesko::test {
@@ -31,5 +32,10 @@ std::string RunIsql(const std::string& attachment, const std::string& sql);
 
 // Runs a shell command and returns its exit status.
 int Shell(const std::string& command);
+// Runs a shell command and returns what it printed; its exit status goes to `status`.
+std::string Capture(const std::string& command, int* status = nullptr);
+
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& file);
 
 }  // namespace fesko::test
