@@ -7,7 +7,7 @@
 #include "database/MDOErrors.h"
 #include "database/MDOQuery.h"
 #include "database/MDOSQL.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/Workshop.h"
 
 using namespace fesko;
 using namespace fesko::db;
@@ -61,11 +61,7 @@ class QueryTest : public ::testing::Test {
 
   void SetUp() override {
     FormatSettings() = DefaultFormatSettings();
-    dm_ = std::make_unique<TDataModule1>();
-    dm_->service.SetDatabaseName(*database_);
-    dm_->service.SetParam("user_name", test::DbUser());
-    dm_->service.SetParam("Password", test::DbPassword());
-    dm_->service.Open();
+    dm_ = test::ConnectedDataModule(*database_);
   }
 
   void TearDown() override {
