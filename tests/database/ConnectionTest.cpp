@@ -10,6 +10,7 @@
 
 using namespace fesko;
 using namespace fesko::db;
+using fesko::test::Catch;
 using fesko::test::CreateDatabase;
 
 namespace {
@@ -36,17 +37,6 @@ class ConnectionTest : public ::testing::Test {
 };
 
 std::string* ConnectionTest::database_ = nullptr;
-
-template <typename Error, typename Fn>
-Error Catch(Fn fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  throw std::logic_error("no error");
-}
 
 }  // namespace
 

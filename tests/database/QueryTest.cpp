@@ -11,19 +11,9 @@
 
 using namespace fesko;
 using namespace fesko::db;
+using fesko::test::Catch;
 
 namespace {
-
-template <typename Error, typename Fn>
-Error Catch(Fn fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  throw std::logic_error("no error");
-}
 
 // The message of a data-set error, which is no database error of the server or the client.
 template <typename Fn>
