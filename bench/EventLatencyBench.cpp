@@ -15,6 +15,7 @@
 #include "base/UiThread.h"
 #include "database/IBEvents.h"
 #include "database/MDOErrors.h"
+#include "database/UnitOfWork.h"
 
 using namespace fesko;
 using namespace fesko::db;
@@ -74,13 +75,11 @@ int main(int argc, char** argv) try {
   events_db.SetParam("user_name", user);
   events_db.SetParam("password", password);
   events_db.Open();
-  TMDODatabase poster;
-  poster.SetDatabaseName(database);
-  poster.SetParam("user_name", user);
-  poster.SetParam("Password", password);
-  poster.Open();
-  TMDOTransaction transaction;
-  transaction.SetDefaultDatabase(&poster);
+  TDataModule1 poster;
+  poster.service.SetDatabaseName(database);
+  poster.service.SetParam("user_name", user);
+  poster.service.SetParam("Password", password);
+  poster.service.Open();
 
   TIBEvents listener(&events_db);
   listener.Events.Add("Enviar_Cliente_Xml");
@@ -100,14 +99,16 @@ int main(int argc, char** argv) try {
     // The workshop system saving a client: its trigger posts the event at commit.
     std::string sql = "insert into clientes (codigo, nombres) values (" + std::to_string(i) +
                       ", 'Cliente de prueba')";
-    transaction.StartTransaction();
-    if (Fb().isc_dsql_execute_immediate(StatusVector(), poster.Handle(), transaction.Handle(), 0,
-                                        sql.c_str(), 3, nullptr)) {
-      RaiseMDOFirebirdError();
-    }
     int expected = deliveries + 1;
-    auto start = Clock::now();
-    transaction.Commit();
+    Clock::time_point start;
+    RunUnitOfWork(poster, [&] {
+      if (Fb().isc_dsql_execute_immediate(StatusVector(), poster.service.Handle(),
+                                          poster.transaccion.Handle(), 0, sql.c_str(), 3,
+                                          nullptr)) {
+        RaiseMDOFirebirdError();
+      }
+      start = Clock::now();
+    });
     auto committed = Clock::now();
     RunLoopUntil([&] { return deliveries == expected; });
     latency.push_back(Ms(delivered - start));

@@ -23,6 +23,7 @@
 #include "database/FbClient.h"
 #include "database/MDODatabase.h"
 #include "database/MDOErrors.h"
+#include "database/UnitOfWork.h"
 
 using namespace fesko;
 using namespace fesko::bench;
@@ -46,30 +47,30 @@ double WallSeconds() {
 class Workshop {
  public:
   explicit Workshop(const std::string& attachment) {
-    database_.SetDatabaseName(attachment);
-    database_.SetParam("user_name", DbUser());
-    database_.SetParam("Password", DbPassword());
-    database_.Open();
-    transaction_.SetDefaultDatabase(&database_);
+    data_.service.SetDatabaseName(attachment);
+    data_.service.SetParam("user_name", DbUser());
+    data_.service.SetParam("Password", DbPassword());
+    data_.service.Open();
   }
   // Runs the statement and commits; returns the wall-clock moment the commit was confirmed,
   // and how long it took.
   double Change(const std::string& sql, double* commit_ms = nullptr) {
-    transaction_.StartTransaction();
-    if (db::Fb().isc_dsql_execute_immediate(db::StatusVector(), database_.Handle(),
-                                            transaction_.Handle(), 0, sql.c_str(), 3, nullptr)) {
-      db::RaiseMDOFirebirdError();
-    }
-    double start = WallSeconds();
-    transaction_.Commit();
+    double start = 0;
+    db::RunUnitOfWork(data_, [&] {
+      if (db::Fb().isc_dsql_execute_immediate(db::StatusVector(), data_.service.Handle(),
+                                              data_.transaccion.Handle(), 0, sql.c_str(), 3,
+                                              nullptr)) {
+        db::RaiseMDOFirebirdError();
+      }
+      start = WallSeconds();
+    });
     double committed = WallSeconds();
     if (commit_ms) *commit_ms = (committed - start) * 1000;
     return committed;
   }
 
  private:
-  db::TMDODatabase database_;
-  db::TMDOTransaction transaction_;
+  db::TDataModule1 data_;
 };
 
 struct Change {

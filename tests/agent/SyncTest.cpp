@@ -1,27 +1,22 @@
 // The sync against the real server and the stand-in web service: what reaches the web service,
 // what config.ini holds afterwards, and what the operator saw.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "agent/SyncAgent.h"
 #include "base/ConfigFile.h"
 #include "base/MessageBox.h"
 #include "base/Moments.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
-#include "tests/support/StandIn.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/Workshop.h"
 #include "web/HttpTransport.h"
 #include "web/WebErrors.h"
 
 using namespace fesko;
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -51,32 +46,17 @@ class TestHost : public SyncHost {
 class SyncTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    standin_ = std::make_unique<test::StandIn>();
-    ASSERT_TRUE(standin_->Running());
-    database_ = test::CreateDatabase("sync");
-    folder_ = fs::temp_directory_path() / ("fesko-sync-" + std::to_string(::getpid()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    std::ofstream(folder_ / "config.ini") << "[conexion]\nipserver=localhost\n";
-    SetApplicationFolder(folder_.string());
-    Sql("update parametros set appweburl='" + standin_->Base() + "', tiempoupdapp=5;");
-    data_ = std::make_unique<db::TDataModule1>();
-    data_->service.SetDatabaseName(database_);
-    data_->service.SetParam("user_name", test::DbUser());
-    data_->service.SetParam("Password", test::DbPassword());
-    data_->service.Open();
-    host_.transaction = &data_->transaccion;
-    agent_ = std::make_unique<TSyncAgent>(*data_, host_);
+    ws_ = std::make_unique<test::Workshop>("sync");
+    host_.transaction = &ws_->data->transaccion;
+    agent_ = std::make_unique<TSyncAgent>(*ws_->data, host_);
     agent_->ReadSettings();
   }
   void TearDown() override {
     agent_.reset();
-    data_.reset();
-    SetApplicationFolder("");
-    fs::remove_all(folder_);
+    ws_.reset();
   }
 
-  void Sql(const std::string& sql) { test::RunIsql(database_, sql); }
+  void Sql(const std::string& sql) { ws_->Sql(sql); }
   // Change stamps as the workshop's triggers would have written them at another moment.
   void Restamp(const std::string& table, const std::string& where, const std::string& fecha,
                const std::string& hora) {
@@ -84,54 +64,25 @@ class SyncTest : public ::testing::Test {
         " set fecha_aud = " + fecha + ", hora_aud = " + hora + " where " + where +
         ";\ncommit;\nalter trigger " + table + "_aud active;");
   }
-  // A second terminal of the workshop, whose transaction stays open until the test commits it.
-  std::unique_ptr<db::TDataModule1> OpenTerminal(const std::string& sql) {
-    auto terminal = std::make_unique<db::TDataModule1>();
-    terminal->service.SetDatabaseName(database_);
-    terminal->service.SetParam("user_name", test::DbUser());
-    terminal->service.SetParam("Password", test::DbPassword());
-    terminal->service.Open();
-    terminal->transaccion.StartTransaction();
-    for (std::size_t at = 0, end; at < sql.size(); at = end + 1) {
-      end = std::min(sql.find(';', at), sql.size());
-      if (sql.find_first_not_of(" \n", at) >= end) continue;
-      terminal->Consulta.SQL().Clear();
-      terminal->Consulta.SQL().Add(sql.substr(at, end - at));
-      terminal->Consulta.ExecSQL();
-    }
-    return terminal;
-  }
-  AnsiString Marker(const char* section, const char* key) {
-    auto ini = OpenConfigFile("config.ini");
-    AnsiString value = ReadConfigString(ini.get(), section, key);
-    FreeConfigFile(ini);
-    return value;
-  }
+  AnsiString Marker(const char* section, const char* key) { return ws_->Marker(section, key); }
   void SetMarker(const char* section, const char* key, const AnsiString& value) {
-    auto ini = OpenConfigFile("config.ini");
-    WriteConfigString(ini.get(), section, key, value);
-    FreeConfigFile(ini);
+    ws_->SetMarker(section, key, value);
   }
   std::vector<test::StandIn::Call> Received(std::string_view page = {}) {
-    return standin_->Received(page);
+    return ws_->web->Received(page);
   }
   // Change stamps and markers count in whole seconds and a change in the marker's own second is
   // sent again (better twice than never); tests that expect nothing wait for the next second.
   static void NextSecond() { std::this_thread::sleep_for(1100ms); }
   // The marker moment the server would write now, to compare with what was written.
   DateAndTime ServerNow() {
-    RollbackIfActive(*data_);
-    data_->transaccion.StartTransaction();
-    DateAndTime now = db::ReadServerMoment(data_->Consulta);
-    data_->transaccion.Commit();
+    DateAndTime now;
+    db::RunUnitOfWork(*ws_->data, [&] { now = db::ReadServerMoment(ws_->data->Consulta); });
     return now;
   }
 
-  std::unique_ptr<test::StandIn> standin_;
-  std::string database_;
-  fs::path folder_;
+  std::unique_ptr<test::Workshop> ws_;
   TestHost host_;
-  std::unique_ptr<db::TDataModule1> data_;
   std::unique_ptr<TSyncAgent> agent_;
   ScriptedMessageBoxes boxes_;
 };
@@ -179,8 +130,7 @@ TEST_F(SyncTest, TheFirstStartSeedsTheMarkersFromTheServerAndSendsNothing) {
   EXPECT_EQ(again.repair_moment.Time, (TimeOfDay{0, 0, 1}));
   EXPECT_EQ(again.budget_moment.Date, markers.budget_moment.Date);
   // No gaps leave the file without a gaps key; gaps read back as written, whatever the locale.
-  std::ifstream ini(folder_ / "config.ini");
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(ini), {}).find("huecos"), std::string::npos);
+  EXPECT_EQ(ws_->ConfigText().find("huecos"), std::string::npos);
   markers.Gaps(ChangeKind::NewRepairs).Add(4, 1101, {{2026, 1, 2}, {3, 4, 5}});
   markers.Gaps(ChangeKind::NewRepairs).Add(1103, 1103, {{2026, 1, 2}, {3, 4, 5}});
   markers.Gaps(ChangeKind::NewRepairs).Add(1200, 1201, {{2026, 1, 2}, {3, 4, 6}});
@@ -239,19 +189,20 @@ TEST_F(SyncTest, AChangeOnAnEarlierDayAtAnEarlierHourIsNotLost) {
   agent_->CatchUp();
   Sql("insert into clientes (codigo, nombres) values (1, 'Ana');");
   agent_->CatchUp();  // the new client goes out and the markers move to now
-  standin_->Reset();
+  ws_->web->Reset();
   // The marker two days ago at 16:00; a change yesterday at 15:00.
   Sql("update clientes set nombres = 'Ana Mar\xed"
       "a' where codigo = 1;");
   Restamp("clientes", "codigo = 1", "current_date - 1", "'15:00:00'");
-  RollbackIfActive(*data_);
-  data_->transaccion.StartTransaction();
-  data_->Consulta.Close();
-  data_->Consulta.SQL().Clear();
-  data_->Consulta.SQL().Add("select current_date - 2 from rdb$database");
-  data_->Consulta.Open();
-  CalendarDate two_days_ago = data_->Consulta.Fields(0).AsDate();
-  data_->transaccion.Commit();
+  CalendarDate two_days_ago;
+  db::RunUnitOfWork(*ws_->data, [&] {
+    auto& query = ws_->data->Consulta;
+    query.Close();
+    query.SQL().Clear();
+    query.SQL().Add("select current_date - 2 from rdb$database");
+    query.Open();
+    two_days_ago = query.Fields(0).AsDate();
+  });
   SetMarker("fecha_actualizacion_cliente", "fecha", DateToStr(two_days_ago));
   SetMarker("fecha_actualizacion_cliente", "hora", "16:00:00");
   agent_->CatchUp();
@@ -267,15 +218,15 @@ TEST_F(SyncTest, AWebFailureKeepsTheMarkersAndTheNextStartSendsTheRest) {
   Sql("insert into clientes (codigo, nombres) values (1, 'Ana');"
       "insert into reparaciones (codigo, cliente) values (1, 1);"
       "insert into reparaciones (codigo, cliente) values (2, 1);");
-  standin_->Fail(kNuevaReparacion, "500fault");
+  ws_->web->Fail(kNuevaReparacion, "500fault");
   EXPECT_THROW(agent_->CatchUp(), web::ERemotableException);
   EXPECT_EQ(Received(kNuevoCliente).size(), 1u);  // what went before stays sent
   EXPECT_EQ(Marker("nueva_reparacion", "codigo"), old_code);
   EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "0");
   EXPECT_EQ(Marker("presupuesto", "hora"), old_time);
 
-  standin_->Fail(kNuevaReparacion, "none");
-  standin_->Reset();
+  ws_->web->Fail(kNuevaReparacion, "none");
+  ws_->web->Reset();
   agent_->CatchUp();
   EXPECT_EQ(Received(kNuevoCliente).size(), 1u);
   EXPECT_EQ(Received(kNuevaReparacion).size(), 2u);
@@ -297,17 +248,15 @@ TEST_F(SyncTest, ADatabaseErrorInThePassIsShownAndKeepsTheMarkers) {
   Sql("insert into reparaciones (codigo) values (4);");
   Sql("revoke all on reparaciones from public;");
   // A user without rights on the table fails the pass with the database error box.
-  data_->service.Close();
-  data_->service.SetParam("user_name", test::NoRightsUser());
-  data_->service.SetParam("Password", test::NoRightsPassword());
-  data_->service.Open();
+  ws_->data->service.Close();
+  test::Connect(ws_->data->service, ws_->database, test::NoRightsUser(), test::NoRightsPassword());
   agent_->CatchUp();
   auto shown = boxes_.Boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, u"Lo siento, no tienes autorización para realizar esta acción");
   EXPECT_EQ(shown[0].caption, u"error de consulta");
   EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "3");
-  EXPECT_FALSE(data_->transaccion.Active());
+  EXPECT_FALSE(ws_->data->transaccion.Active());
 }
 
 TEST_F(SyncTest, LiveUploadsSendEveryRowTheirMarkerHasNotCovered) {
@@ -344,11 +293,11 @@ TEST_F(SyncTest, AFailedLiveUploadIsCarriedByTheNextDeliveryOfItsKind) {
   agent_->CatchUp();
   Sql("insert into reparaciones (codigo, falla) values (1, 'a');"
       "insert into reparaciones (codigo, falla) values (2, 'b');");
-  standin_->Fail(kNuevaReparacion, "404");
+  ws_->web->Fail(kNuevaReparacion, "404");
   EXPECT_THROW(agent_->NewRepairs(), web::ESOAPHTTPException);
   EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "0");
-  EXPECT_FALSE(data_->transaccion.Active());  // committed before the web call
-  standin_->Fail(kNuevaReparacion, "none");
+  EXPECT_FALSE(ws_->data->transaccion.Active());  // committed before the web call
+  ws_->web->Fail(kNuevaReparacion, "none");
   Sql("insert into reparaciones (codigo, falla) values (3, 'c');");
   agent_->NewRepairs();
   auto calls = Received(kNuevaReparacion);
@@ -372,11 +321,11 @@ TEST_F(SyncTest, ThePollAppliesQueuedStatesAndReuploadsTheRepairs) {
       "insert into reparaciones (codigo, estado) values (21, 3);"
       "insert into presupuestos (codigo, idreparacion, estado) values (1, 20, 1);"
       "insert into presupuestos (codigo, idreparacion, estado) values (2, 21, 1);");
-  standin_->Queue(15318, "20", "2");
-  standin_->Queue(15318, "abc", "2");
-  standin_->Queue(15318, "21", "3");
+  ws_->web->Queue(15318, "20", "2");
+  ws_->web->Queue(15318, "abc", "2");
+  ws_->web->Queue(15318, "21", "3");
   agent_->Poll();
-  std::string rows = test::RunIsql(database_, "select idreparacion, estado from presupuestos;");
+  std::string rows = ws_->Sql("select idreparacion, estado from presupuestos;");
   EXPECT_NE(rows.find("20            2"), std::string::npos) << rows;
   EXPECT_NE(rows.find("21            3"), std::string::npos) << rows;
   auto uploads = Received(kEditarReparacion);
@@ -387,17 +336,17 @@ TEST_F(SyncTest, ThePollAppliesQueuedStatesAndReuploadsTheRepairs) {
             std::string::npos);
   ASSERT_EQ(host_.balloons.size(), 1u);
   EXPECT_EQ(host_.balloons[0].title, u"Fesko 15318 - Actualización Exitosa");
-  EXPECT_FALSE(data_->transaccion.Active());
+  EXPECT_FALSE(ws_->data->transaccion.Active());
 
   // Nothing queued, an error reply, a malformed reply, a repair without budgets here: no
   // change, no balloon, no box.
   host_.balloons.clear();
   agent_->Poll();
-  standin_->Queue(15318, "999", "2");
+  ws_->web->Queue(15318, "999", "2");
   agent_->Poll();
-  standin_->QueueRaw(15318, "<Orden>21</Orden><Estado>9");
+  ws_->web->QueueRaw(15318, "<Orden>21</Orden><Estado>9");
   agent_->Poll();
-  standin_->Fail("adownload.aspx", "500fault");
+  ws_->web->Fail("adownload.aspx", "500fault");
   agent_->Poll();
   EXPECT_TRUE(host_.balloons.empty());
   EXPECT_TRUE(boxes_.Boxes().empty());
@@ -405,14 +354,14 @@ TEST_F(SyncTest, ThePollAppliesQueuedStatesAndReuploadsTheRepairs) {
 
   // A failed re-upload is web trouble like any other call; the state stays written and stamped
   // its budget, whose live pass sends it once the web service answers again.
-  standin_->Fail("adownload.aspx", "none");
-  standin_->Fail(kEditarReparacion, "500fault");
-  standin_->Queue(15318, "20", "3");
+  ws_->web->Fail("adownload.aspx", "none");
+  ws_->web->Fail(kEditarReparacion, "500fault");
+  ws_->web->Queue(15318, "20", "3");
   EXPECT_THROW(agent_->Poll(), web::ERemotableException);
   EXPECT_TRUE(host_.web_failing);
   ASSERT_EQ(host_.balloons.size(), 1u);
   EXPECT_EQ(host_.balloons[0].title, u"Fesko 15318 - Actualización Exitosa");
-  standin_->Reset();  // the web service answers again
+  ws_->web->Reset();  // the web service answers again
   agent_->ChangedBudgets();
   EXPECT_FALSE(host_.web_failing);
   bool resent = false;
@@ -444,14 +393,7 @@ TEST_F(SyncTest, AChangeCommittedAfterAPassMovedItsMarkerIsSentByTheNextPass) {
   ASSERT_EQ(Received(kEditarCliente).size(), 2u);
 
   // The workshop edits client 1 in a transaction it keeps open for a while.
-  db::TDataModule1 workshop;
-  workshop.service.SetDatabaseName(database_);
-  workshop.service.SetParam("user_name", test::DbUser());
-  workshop.service.SetParam("Password", test::DbPassword());
-  workshop.service.Open();
-  workshop.transaccion.StartTransaction();
-  workshop.Consulta.SQL().Add("update clientes set nombres = 'Ana Tarde' where codigo = 1");
-  workshop.Consulta.ExecSQL();
+  auto workshop = ws_->OpenTerminal("update clientes set nombres = 'Ana Tarde' where codigo = 1");
   NextSecond();
   // Meanwhile another edit is committed and sent: the marker moves past the open edit's stamp.
   Sql("update clientes set nombres = 'Beto Bis' where codigo = 2;");
@@ -461,7 +403,7 @@ TEST_F(SyncTest, AChangeCommittedAfterAPassMovedItsMarkerIsSentByTheNextPass) {
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_NE(calls[2].readfilexmls.find("<Nombre>Beto Bis</Nombre>"), std::string::npos);
 
-  workshop.transaccion.Commit();
+  workshop->transaccion.Commit();
   NextSecond();
   agent_->ChangedClients();
   calls = Received(kEditarCliente);
@@ -479,7 +421,7 @@ TEST_F(SyncTest, TheCatchUpAlsoSendsWhatCommittedLateBeforeTheLastMarker) {
   agent_->CatchUp();
   Sql("insert into clientes (codigo, nombres) values (1, 'Ana');");
   agent_->CatchUp();
-  standin_->Reset();
+  ws_->web->Reset();
   // The edit is stamped a minute before the marker, as by a transaction that committed after
   // the last pass; a new run of the program finds it.
   Sql("update clientes set nombres = 'Ana Tarde' where codigo = 1;");
@@ -492,7 +434,7 @@ TEST_F(SyncTest, TheCatchUpAlsoSendsWhatCommittedLateBeforeTheLastMarker) {
   Restamp("clientes", "codigo = 1", "current_date", minute_before(hora));
   SetMarker("fecha_actualizacion_cliente", "fecha", DateToStr(now.Date));
   SetMarker("fecha_actualizacion_cliente", "hora", hora);
-  TSyncAgent next_run(*data_, host_);
+  TSyncAgent next_run(*ws_->data, host_);
   next_run.ReadSettings();
   next_run.CatchUp();
   auto calls = Received(kEditarCliente);
@@ -512,7 +454,7 @@ TEST_F(SyncTest, ACodeCommittedAfterAHigherOneIsSentAsNewWhenItComesOrGivenUpAft
 
   // Live: client 102 is held by a slow terminal while 104 commits; 101 and 103 never come.
   SetMarker("ultimo_cliente", "cliente", "100");
-  auto slow = OpenTerminal("insert into clientes (codigo, nombres) values (102, 'Lento')");
+  auto slow = ws_->OpenTerminal("insert into clientes (codigo, nombres) values (102, 'Lento')");
   Sql("insert into clientes (codigo, nombres) values (104, 'Rapido');");
   agent_->NewClients();
   EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "104");
@@ -543,7 +485,7 @@ TEST_F(SyncTest, ACodeCommittedAfterAHigherOneIsSentAsNewWhenItComesOrGivenUpAft
   // Catch-up: repair 101 with two budgets is held while 102 commits; both of 101's documents go
   // to the new-repair page once it commits, and its gap is gone.
   SetMarker("nueva_reparacion", "codigo", "100");
-  slow = OpenTerminal(
+  slow = ws_->OpenTerminal(
       "insert into reparaciones (codigo, falla) values (101, 'Lenta');"
       "insert into presupuestos (codigo, idreparacion, estado, total) values (1, 101, 1, 10);"
       "insert into presupuestos (codigo, idreparacion, estado, total) values (2, 101, 1, 20);");
@@ -554,11 +496,11 @@ TEST_F(SyncTest, ACodeCommittedAfterAHigherOneIsSentAsNewWhenItComesOrGivenUpAft
   EXPECT_EQ(gaps(ChangeKind::NewRepairs)[0].last, 101);
   // A failed send keeps the gap and the marker.
   slow->transaccion.Commit();
-  standin_->Fail(kNuevaReparacion, "404");
+  ws_->web->Fail(kNuevaReparacion, "404");
   EXPECT_THROW(agent_->CatchUp(), web::ESOAPHTTPException);
   EXPECT_EQ(gaps(ChangeKind::NewRepairs).size(), 1u);
-  standin_->Fail(kNuevaReparacion, "none");
-  standin_->Reset();
+  ws_->web->Fail(kNuevaReparacion, "none");
+  ws_->web->Reset();
   agent_->CatchUp();
   EXPECT_EQ(has(Received(kNuevaReparacion), "101"), 2);
   EXPECT_TRUE(gaps(ChangeKind::NewRepairs).empty());

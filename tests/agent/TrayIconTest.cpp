@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QShowEvent>
 
 #include "agent/CoolTrayIcon.h"
 #include "agent/UPpal.h"
+#include "tests/support/WaitFor.h"
 
 using namespace fesko;
 
@@ -27,12 +27,6 @@ class ShowCounter : public QObject {
   }
 };
 
-void PumpFor(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
 void DoubleClick(TCoolTrayIcon& tray) {
   emit tray.Icon().activated(QSystemTrayIcon::DoubleClick);
 }
@@ -43,7 +37,7 @@ TEST(MainWindowTray, StaysHiddenAtStartAndADoubleClickShowsIt) {
   db::TDataModule1 data;
   TFrmPpal window(data);
   ShowCounter counter(&window);
-  PumpFor(100);  // the message loop runs: nothing shows the window
+  test::PumpFor(std::chrono::milliseconds(100));  // the message loop runs: nothing shows the window
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(counter.shows, 0);
 
@@ -75,7 +69,7 @@ TEST(TrayIcon, ShowsTheWindowAtStartOnlyWhenTheStartupHandlerLetsIt) {
   shown_tray.Loaded();
   hidden_tray.Loaded();
   EXPECT_FALSE(shown.isVisible());  // not before the message loop runs
-  PumpFor(50);
+  test::PumpFor(std::chrono::milliseconds(50));
   EXPECT_TRUE(shown.isVisible());
   EXPECT_FALSE(hidden.isVisible());
 }
@@ -117,7 +111,7 @@ TEST(TrayIcon, BalloonsAreCutAndReplaced) {
   EXPECT_EQ(second->kind, bitWarning);
   ASSERT_EQ(seen.size(), 2u);
   // Its time-out over, no balloon is shown.
-  PumpFor(1100);
+  test::PumpFor(std::chrono::milliseconds(1100));
   EXPECT_FALSE(tray.CurrentBalloon());
 }
 

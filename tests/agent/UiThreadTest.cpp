@@ -12,6 +12,7 @@
 #include "agent/QtUiThread.h"
 #include "base/Errors.h"
 #include "base/UiThread.h"
+#include "tests/support/WaitFor.h"
 
 using namespace fesko;
 using namespace std::chrono_literals;
@@ -21,17 +22,6 @@ namespace {
 class UiThreadTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { InstallQtUiThread(); }
-
-  template <typename Fn>
-  static bool PumpUntil(Fn done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-      if (timer.elapsed() > 10000) return false;
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-  }
 };
 
 }  // namespace
@@ -52,7 +42,7 @@ TEST_F(UiThreadTest, RequestsRunOnTheUiThreadInOrderAndErrorsComeBack) {
     }
     finished = true;
   });
-  EXPECT_TRUE(PumpUntil([&] { return finished.load(); }));
+  EXPECT_TRUE(test::WaitFor([&] { return finished.load(); }));
   worker.join();
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
   EXPECT_EQ(ran_on, ui);
@@ -128,7 +118,7 @@ TEST_F(UiThreadTest, ARequestMayOpenAModalLoopThatRunsTheNextRequest) {
       trace.push_back("first ends");
     });
   });
-  EXPECT_TRUE(PumpUntil([&] { return trace.size() == 3; }));
+  EXPECT_TRUE(test::WaitFor([&] { return trace.size() == 3; }));
   first.join();
   second.join();
   EXPECT_EQ(trace, (std::vector<std::string>{"first begins", "second", "first ends"}));
@@ -141,18 +131,14 @@ TEST_F(UiThreadTest, RequestsQueuedBeforeAModalLoopRunInsideIt) {
   auto first = std::thread([&] {
     RunOnUiThread([&] {
       trace.push_back("box opens");
-      QElapsedTimer elapsed;
-      elapsed.start();
-      while (trace.back() != "second" && elapsed.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-      }
+      test::WaitFor([&] { return trace.back() == "second"; });
       trace.push_back("box closes");
     });
   });
   while (PendingUiThreadRequests() < 1) std::this_thread::sleep_for(1ms);
   auto second = std::thread([&] { RunOnUiThread([&] { trace.push_back("second"); }); });
   while (PendingUiThreadRequests() < 2) std::this_thread::sleep_for(1ms);
-  EXPECT_TRUE(PumpUntil([&] { return trace.size() == 3; }));
+  EXPECT_TRUE(test::WaitFor([&] { return trace.size() == 3; }));
   first.join();
   second.join();
   EXPECT_EQ(trace, (std::vector<std::string>{"box opens", "second", "box closes"}));

@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "base/ConfigFile.h"
 #include "base/MessageBox.h"
+#include "tests/support/Workshop.h"
 
 using namespace fesko;
 namespace fs = std::filesystem;
@@ -16,31 +16,14 @@ namespace {
 
 class ConfigFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("fesko-ini-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    SetApplicationFolder(folder_.string());
-  }
-  void TearDown() override {
-    SetApplicationFolder("");
-    fs::permissions(folder_, fs::perms::owner_all);
-    fs::remove_all(folder_);
-  }
   void WriteFile(const std::string& contents,
                  fs::perms perms = fs::perms::owner_read | fs::perms::owner_write) {
-    std::ofstream(folder_ / "config.ini", std::ios::binary) << contents;
+    ws_.WriteConfig(contents);
     fs::permissions(folder_ / "config.ini", perms);
   }
-  std::string ReadFile() {
-    std::ifstream in(folder_ / "config.ini", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  fs::path folder_;
+  std::string ReadFile() { return ws_.ConfigText(); }
+  test::Workshop ws_{"ini", {.config = nullptr, .web = false, .database = false}};
+  const fs::path folder_ = ws_.folder;
 };
 
 }  // namespace

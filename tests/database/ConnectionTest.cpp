@@ -5,22 +5,15 @@
 #include "database/IBEvents.h"
 #include "database/MDODatabase.h"
 #include "database/MDOErrors.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/FailingEntry.h"
+#include "tests/support/Workshop.h"
 
 using namespace fesko;
 using namespace fesko::db;
+using fesko::test::Catch;
 using fesko::test::CreateDatabase;
 
 namespace {
-
-ISC_STATUS LostLinkInfo(ISC_STATUS* status, isc_db_handle*, short, const ISC_SCHAR*, short,
-                        ISC_SCHAR*) {
-  static const char host[] = "localhost";
-  const ISC_STATUS failed[] = {isc_arg_gds, isc_network_error, isc_arg_string,
-                               reinterpret_cast<ISC_STATUS>(host), isc_arg_end};
-  for (ISC_STATUS item : failed) *status++ = item;
-  return isc_network_error;
-}
 
 class ConnectionTest : public ::testing::Test {
  protected:
@@ -29,10 +22,7 @@ class ConnectionTest : public ::testing::Test {
 
   void Connect(TMDODatabase& db, const std::string& user = test::DbUser(),
                const std::string& password = test::DbPassword()) {
-    db.SetDatabaseName(*database_);
-    db.SetParam("user_name", user);
-    db.SetParam("Password", password);
-    db.Open();
+    test::Connect(db, *database_, user, password);
   }
 
   // Runs one statement in the transaction, as the workshop system would.
@@ -47,17 +37,6 @@ class ConnectionTest : public ::testing::Test {
 };
 
 std::string* ConnectionTest::database_ = nullptr;
-
-template <typename Error, typename Fn>
-Error Catch(Fn fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  throw std::logic_error("no error");
-}
 
 }  // namespace
 
@@ -141,7 +120,7 @@ TEST_F(ConnectionTest, RefusedAttachmentsCarryTheServersText) {
 TEST_F(ConnectionTest, AFailedDialectQueryAndALongValueAreErrorsThatLeaveBothSidesClosed) {
   // The information call fails right after attaching, as when the server goes away then.
   {
-    ReplaceEntryPoint info(&FbClient::isc_database_info, &LostLinkInfo);
+    test::FailingEntry<&FbClient::isc_database_info> info(isc_network_error, "localhost");
     TMDODatabase db;
     auto lost = Catch<EMDOFirebirdError>([&] { Connect(db); });
     EXPECT_EQ(lost.FirebirdCode, isc_network_error);

@@ -2,8 +2,6 @@
 // second attachment, delivered on the UI thread of a Qt application.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <chrono>
 #include <thread>
 
@@ -13,7 +11,9 @@
 #include "database/IBEvents.h"
 #include "database/MDOErrors.h"
 #include "database/MDOQuery.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/FailingEntry.h"
+#include "tests/support/WaitFor.h"
+#include "tests/support/Workshop.h"
 
 using namespace fesko;
 using namespace fesko::db;
@@ -21,27 +21,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Runs the UI thread's loop until `done` or the time is up; returns `done()`.
-template <typename Fn>
-bool PumpUntil(Fn done, std::chrono::milliseconds limit = 10s) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > limit.count()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
-void PumpFor(std::chrono::milliseconds time) {
-  PumpUntil([] { return false; }, time);
-}
-
 // Pumps until `threads` new listener threads are listening: each has queued its first wait,
 // taken the completion that carries the baseline counts, and queued its wait again.
 void WaitUntilListening(uint64_t before, int threads) {
-  ASSERT_TRUE(PumpUntil([&] { return UiThreadRequestsRun() >= before + 2 * threads; }));
+  ASSERT_TRUE(test::WaitFor([&] { return UiThreadRequestsRun() >= before + 2 * threads; }));
 }
 
 struct Delivery {
@@ -60,19 +43,11 @@ class EventsTest : public ::testing::Test {
 
   void SetUp() override {
     Attach(events_db_);
-    poster_.SetDatabaseName(*database_);
-    poster_.SetParam("user_name", test::DbUser());
-    poster_.SetParam("Password", test::DbPassword());
-    poster_.Open();
+    test::Connect(poster_, *database_);
     transaction_.SetDefaultDatabase(&poster_);
   }
 
-  static void Attach(TIBDatabase& db) {
-    db.SetDatabaseName(*database_);
-    db.SetParam("user_name", test::DbUser());
-    db.SetParam("password", test::DbPassword());
-    db.Open();
-  }
+  static void Attach(TIBDatabase& db) { test::Connect(db, *database_); }
 
   // One committed transaction on the second attachment running `sql`.
   void Execute(const std::string& sql) {
@@ -110,33 +85,8 @@ std::string Name(int i) {
   return "evento_" + std::to_string(100 + i);
 }
 
-// Stand-ins for the fault seam: the call fails as the client library reports a failure, with
-// `code` in the status vector.
-template <ISC_STATUS code, typename... Args>
-ISC_STATUS Fail(ISC_STATUS* status, Args...) {
-  status[0] = isc_arg_gds;
-  status[1] = code;
-  status[2] = isc_arg_end;
-  return code;
-}
-template <ISC_STATUS code, typename... Args>
-auto FailingLike(ISC_STATUS (*)(ISC_STATUS*, Args...)) {
-  return &Fail<code, Args...>;
-}
 ISC_STATUS OutOfMemory(ISC_STATUS*, isc_blob_handle*, unsigned short*, unsigned short, ISC_SCHAR*) {
   throw std::bad_alloc();
-}
-// Calls of blob closes and detaches, passed on to the library.
-int g_calls = 0;
-decltype(&::isc_close_blob) g_close_blob = nullptr;
-ISC_STATUS CountedCloseBlob(ISC_STATUS* status, isc_blob_handle* blob) {
-  ++g_calls;
-  return g_close_blob(status, blob);
-}
-decltype(&::isc_detach_database) g_detach = nullptr;
-ISC_STATUS CountedDetach(ISC_STATUS* status, isc_db_handle* database) {
-  ++g_calls;
-  return g_detach(status, database);
 }
 
 }  // namespace
@@ -209,8 +159,8 @@ TEST_F(EventsTest, OneThreadPerBlockOfFifteenNames) {
 
   // The first and the last name, one in each block, reach the handler on the UI thread.
   Post({Name(0), Name(15), Name(15)});
-  ASSERT_TRUE(PumpUntil([&] { return deliveries_.size() >= 2; })) << deliveries_.size();
-  PumpFor(200ms);
+  ASSERT_TRUE(test::WaitFor([&] { return deliveries_.size() >= 2; })) << deliveries_.size();
+  test::PumpFor(200ms);
   ASSERT_EQ(deliveries_.size(), 2u);
   std::sort(deliveries_.begin(), deliveries_.end(),
             [](const Delivery& a, const Delivery& b) { return a.name < b.name; });
@@ -238,15 +188,15 @@ TEST_F(EventsTest, APostingBeforeTheFirstWaitIsNotDeliveredOneAfterItIs) {
   events.RegisterEvents();
   // The UI thread has not queued the first wait yet: this client's event is lost by design.
   Execute("insert into clientes (codigo, nombres) values (1, 'Primero')");
-  ASSERT_TRUE(PumpUntil([&] { return first_waits == 1; }));
-  PumpFor(300ms);
+  ASSERT_TRUE(test::WaitFor([&] { return first_waits == 1; }));
+  test::PumpFor(300ms);
   EXPECT_TRUE(deliveries_.empty());
   EXPECT_EQ(first_waits, 1);
 
   // Told that the first wait is queued, a posting right after it is not lost.
   Execute("insert into clientes (codigo, nombres) values (2, 'Segundo')");
-  ASSERT_TRUE(PumpUntil([&] { return !deliveries_.empty(); }));
-  PumpFor(200ms);
+  ASSERT_TRUE(test::WaitFor([&] { return !deliveries_.empty(); }));
+  test::PumpFor(200ms);
   ASSERT_EQ(deliveries_.size(), 1u);
   EXPECT_EQ(deliveries_[0].name, "Enviar_Cliente_Xml");
   EXPECT_EQ(deliveries_[0].count, 1);
@@ -269,8 +219,8 @@ TEST_F(EventsTest, PostingsWhileTheHandlerIsBusyGiveOneMoreDelivery) {
   events.RegisterEvents();
   WaitUntilListening(before, 1);
   Post({"ocupado"});
-  ASSERT_TRUE(PumpUntil([&] { return counts.size() >= 2; }));
-  PumpFor(500ms);
+  ASSERT_TRUE(test::WaitFor([&] { return counts.size() >= 2; }));
+  test::PumpFor(500ms);
   EXPECT_EQ(counts, (std::vector<int>{1, 3}));
 }
 
@@ -293,8 +243,8 @@ TEST_F(EventsTest, AFailingHandlerIsReportedOnceAndTheListenerGoesOn) {
     if (boxes_open++ > 0) return;
     // The second thread's handler fails while this box is open; its report may finish within
     // the same pumping, so give it time rather than waiting for a request count.
-    EXPECT_TRUE(PumpUntil([&] { return failures == 2; }));
-    PumpFor(300ms);
+    EXPECT_TRUE(test::WaitFor([&] { return failures == 2; }));
+    test::PumpFor(300ms);
   });
 
   uint64_t before = UiThreadRequestsRun();
@@ -302,8 +252,8 @@ TEST_F(EventsTest, AFailingHandlerIsReportedOnceAndTheListenerGoesOn) {
   other.RegisterEvents();
   WaitUntilListening(before, 3);
   Post({Name(0), Name(15)});
-  ASSERT_TRUE(PumpUntil([&] { return failures == 2; }));
-  PumpFor(300ms);
+  ASSERT_TRUE(test::WaitFor([&] { return failures == 2; }));
+  test::PumpFor(300ms);
   auto shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].caption, u"Application Error");
@@ -313,8 +263,8 @@ TEST_F(EventsTest, AFailingHandlerIsReportedOnceAndTheListenerGoesOn) {
 
   // The failing listener still hears its events, and the other one was never disturbed.
   Post({Name(15), "otro"});
-  ASSERT_TRUE(PumpUntil([&] { return failures == 3 && deliveries_.size() == 1; }));
-  PumpFor(200ms);
+  ASSERT_TRUE(test::WaitFor([&] { return failures == 3 && deliveries_.size() == 1; }));
+  test::PumpFor(200ms);
   shown = boxes.Boxes();
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_NE(shown[1].text.find(u"Servicio caido: evento_115"), WideString::npos);
@@ -353,7 +303,7 @@ TEST_F(EventsTest, AWaitThatCannotBeQueuedGoesToOnErrorAndLeavesTheListenerSilen
   // Called after the failure too: nobody waits for a wait that never comes.
   events.OnFirstWait = [&](TIBEvents&) { codes.push_back(-1); };
   events.RegisterEvents();
-  ASSERT_TRUE(PumpUntil([&] { return codes.size() == 2; }));
+  ASSERT_TRUE(test::WaitFor([&] { return codes.size() == 2; }));
   EXPECT_EQ(codes[0], 335544324);  // invalid database handle
   EXPECT_EQ(codes[1], -1);
   events.OnFirstWait = nullptr;
@@ -373,8 +323,8 @@ TEST_F(EventsTest, AWaitThatCannotBeQueuedGoesToOnErrorAndLeavesTheListenerSilen
   codes.clear();
   events.SetDatabase(&events_db_);
   events.RegisterEvents();
-  ASSERT_TRUE(PumpUntil([&] { return !codes.empty(); }));
-  PumpFor(300ms);
+  ASSERT_TRUE(test::WaitFor([&] { return !codes.empty(); }));
+  test::PumpFor(300ms);
   EXPECT_EQ(codes, std::vector<int>{isc_lost_db_connection});
   EXPECT_EQ(events.ThreadCount(), 1);
   try {
@@ -392,7 +342,7 @@ TEST_F(EventsTest, AnErrorOutsideTheHandlersEndsItsThreadAfterOneReport) {
   for (int i = 0; i < 16; ++i) events.Events.Add(Name(i));
   events.OnError = [](TIBEvents&, int) { throw Exception(u"OnError falla"); };
   events.RegisterEvents();
-  ASSERT_TRUE(PumpUntil([&] { return events.ThreadCount() == 0; }));
+  ASSERT_TRUE(test::WaitFor([&] { return events.ThreadCount() == 0; }));
   // Both threads failed; their reports came one after the other, never two at once.
   auto shown = boxes.Boxes();
   ASSERT_GE(shown.size(), 1u);
@@ -418,7 +368,7 @@ TEST_F(EventsTest, WhileRegisteredAChangeOfNamesReRegisters) {
   EXPECT_EQ(events.ThreadCount(), 1);
   WaitUntilListening(UiThreadRequestsRun(), 1);
   Post({Name(14)});
-  ASSERT_TRUE(PumpUntil([&] { return !deliveries_.empty(); }));
+  ASSERT_TRUE(test::WaitFor([&] { return !deliveries_.empty(); }));
   EXPECT_EQ(deliveries_[0].name, Name(14));
   events.SetRegistered(false);
   EXPECT_EQ(events.ThreadCount(), 0);
@@ -464,7 +414,7 @@ TEST_F(EventsTest, ALostAttachmentLeavesTheListenerSilent) {
             0);
 
   Post({"perdido"});
-  PumpFor(500ms);
+  test::PumpFor(500ms);
   EXPECT_TRUE(deliveries_.empty());
   EXPECT_TRUE(boxes.Boxes().empty());
   // Whatever the cancel makes of the dead connection, unregistering ends the thread.
@@ -506,12 +456,9 @@ TEST_F(EventsTest, ClientLibraryFailuresReachTheCallerAndLeaveNothingOpen) {
   query.SQL().Add("select m from memos");
   query.Open();
   {
-    ReplaceEntryPoint closes(&FbClient::isc_close_blob, &CountedCloseBlob);
-    g_close_blob = closes.Original();
-    g_calls = 0;
+    test::FailingEntry<&FbClient::isc_close_blob> closes(0);
     {
-      ReplaceEntryPoint segments(&FbClient::isc_get_segment,
-                                 FailingLike<isc_bad_segstr_handle>(Fb().isc_get_segment));
+      test::FailingEntry<&FbClient::isc_get_segment> segments(isc_bad_segstr_handle);
       try {
         query.FieldText(0);
         ADD_FAILURE() << "a failed segment read gave a text";
@@ -519,12 +466,12 @@ TEST_F(EventsTest, ClientLibraryFailuresReachTheCallerAndLeaveNothingOpen) {
         EXPECT_EQ(e.FirebirdCode, isc_bad_segstr_handle) << e.what();
       }
     }
-    EXPECT_EQ(g_calls, 1) << "the blob of the failed read stayed open";
+    EXPECT_EQ(closes.Calls(), 1) << "the blob of the failed read stayed open";
     {
       ReplaceEntryPoint segments(&FbClient::isc_get_segment, &OutOfMemory);
       EXPECT_THROW(query.FieldText(0), std::bad_alloc);
     }
-    EXPECT_EQ(g_calls, 2) << "the blob of the read that ran out of memory stayed open";
+    EXPECT_EQ(closes.Calls(), 2) << "the blob of the read that ran out of memory stayed open";
   }
   EXPECT_EQ(query.FieldText(0), std::string(20000, 'm'));
   query.Close();
@@ -535,8 +482,7 @@ TEST_F(EventsTest, ClientLibraryFailuresReachTheCallerAndLeaveNothingOpen) {
   events.RegisterEvents();
   WaitUntilListening(before, 1);
   {
-    ReplaceEntryPoint cancels(&FbClient::isc_cancel_events,
-                              FailingLike<isc_lost_db_connection>(Fb().isc_cancel_events));
+    test::FailingEntry<&FbClient::isc_cancel_events> cancels(isc_lost_db_connection);
     try {
       events.UnRegisterEvents();
       ADD_FAILURE() << "a failed cancel went unsaid";
@@ -548,11 +494,8 @@ TEST_F(EventsTest, ClientLibraryFailuresReachTheCallerAndLeaveNothingOpen) {
 
   TIBDatabase other;
   {
-    ReplaceEntryPoint detaches(&FbClient::isc_detach_database, &CountedDetach);
-    g_detach = detaches.Original();
-    g_calls = 0;
-    ReplaceEntryPoint info(&FbClient::isc_database_info,
-                           FailingLike<isc_bad_db_handle>(Fb().isc_database_info));
+    test::FailingEntry<&FbClient::isc_detach_database> detaches(0);
+    test::FailingEntry<&FbClient::isc_database_info> info(isc_bad_db_handle);
     try {
       Attach(other);
       ADD_FAILURE() << "a connection that could not tell its dialect was kept";
@@ -560,7 +503,7 @@ TEST_F(EventsTest, ClientLibraryFailuresReachTheCallerAndLeaveNothingOpen) {
       EXPECT_EQ(e.FirebirdCode, isc_bad_db_handle) << e.what();
     }
     EXPECT_FALSE(other.Connected());
-    EXPECT_EQ(g_calls, 1) << "the attachment was not let go";
+    EXPECT_EQ(detaches.Calls(), 1) << "the attachment was not let go";
   }
   Attach(other);
   EXPECT_EQ(other.DBSQLDialect(), 3);

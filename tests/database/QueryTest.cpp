@@ -7,23 +7,13 @@
 #include "database/MDOErrors.h"
 #include "database/MDOQuery.h"
 #include "database/MDOSQL.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/Workshop.h"
 
 using namespace fesko;
 using namespace fesko::db;
+using fesko::test::Catch;
 
 namespace {
-
-template <typename Error, typename Fn>
-Error Catch(Fn fn) {
-  try {
-    fn();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  throw std::logic_error("no error");
-}
 
 // The message of a data-set error, which is no database error of the server or the client.
 template <typename Fn>
@@ -61,11 +51,7 @@ class QueryTest : public ::testing::Test {
 
   void SetUp() override {
     FormatSettings() = DefaultFormatSettings();
-    dm_ = std::make_unique<TDataModule1>();
-    dm_->service.SetDatabaseName(*database_);
-    dm_->service.SetParam("user_name", test::DbUser());
-    dm_->service.SetParam("Password", test::DbPassword());
-    dm_->service.Open();
+    dm_ = test::ConnectedDataModule(*database_);
   }
 
   void TearDown() override {

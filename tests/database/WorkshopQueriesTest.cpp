@@ -8,7 +8,7 @@
 
 #include "database/Datamodule.h"
 #include "database/MDOErrors.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/Workshop.h"
 
 using namespace fesko;
 using namespace fesko::db;
@@ -94,10 +94,7 @@ class WorkshopQueriesTest : public ::testing::Test {
 
   void SetUp() override {
     FormatSettings() = DefaultFormatSettings();
-    dm_.service.SetDatabaseName(*database_);
-    dm_.service.SetParam("user_name", test::DbUser());
-    dm_.service.SetParam("Password", test::DbPassword());
-    dm_.service.Open();
+    test::Connect(dm_.service, *database_);
     dm_.transaccion.StartTransaction();
     now_ = ReadServerMoment(dm_.consultaestado);
   }

@@ -23,9 +23,9 @@
 #include "base/TextKinds.h"
 #include "database/Datamodule.h"
 #include "database/MDOQuery.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
-#include "tests/support/StandIn.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/Workshop.h"
 #include "web/RecordDocument.h"
 
 namespace fesko {
@@ -40,25 +40,8 @@ constexpr int kSimulatorSeconds = 35;
 constexpr auto kPollDeadline = 100s;
 constexpr char kAccount[] = "15318";
 
-std::string Capture(const std::string& command, int* status = nullptr) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return output;
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    output.append(buffer.data(), n);
-  int s = ::pclose(pipe);
-  if (status) *status = s;
-  return output;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::Capture;
+using test::ReadFile;
 
 std::string Trimmed(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -147,11 +130,7 @@ class DemoRun : public ::testing::Test {
     ASSERT_EQ(status, 0) << "create-db failed";
     r.attachment = "localhost:" + path;
     test::DropWhenDone(r.attachment);
-    data_ = std::make_unique<db::TDataModule1>();
-    data_->service.SetDatabaseName(r.attachment);
-    data_->service.SetParam("user_name", test::DbUser());
-    data_->service.SetParam("Password", test::DbPassword());
-    data_->service.Open();
+    data_ = test::ConnectedDataModule(r.attachment);
     // The load's rows are stamped with seconds that are over by now; the simulator's later.
     std::this_thread::sleep_for(1100ms);
     Read([&](db::TMDOQuery& q) {
@@ -285,10 +264,7 @@ class DemoRun : public ::testing::Test {
   // Runs `read` in a transaction of its own, so each look sees what is committed now.
   template <typename Fn>
   static void Read(Fn read) {
-    db::RollbackIfActive(*data_);
-    data_->transaccion.StartTransaction();
-    read(data_->Consulta);
-    data_->transaccion.Commit();
+    db::RunUnitOfWork(*data_, [&] { read(data_->Consulta); });
   }
 
   static std::string BudgetState(const std::string& repair) {

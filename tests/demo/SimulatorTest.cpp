@@ -9,8 +9,8 @@
 #include "database/Datamodule.h"
 #include "database/MDOErrors.h"
 #include "database/MDOQuery.h"
-#include "tests/support/StandIn.h"
-#include "tests/support/TestDatabase.h"
+#include "database/UnitOfWork.h"
+#include "tests/support/Workshop.h"
 #include "workshop/simulator/StandInQueue.h"
 #include "workshop/simulator/WorkshopSimulator.h"
 
@@ -19,15 +19,6 @@ using workshop::Action;
 using workshop::WorkshopSimulator;
 
 namespace {
-
-std::unique_ptr<db::TDataModule1> Connect(const std::string& database) {
-  auto data = std::make_unique<db::TDataModule1>();
-  data->service.SetDatabaseName(database);
-  data->service.SetParam("user_name", test::DbUser());
-  data->service.SetParam("Password", test::DbPassword());
-  data->service.Open();
-  return data;
-}
 
 // The text between « and » in a line, as the database should hold it (Windows-1252).
 AnsiString QuotedInLine(const std::string& line) {
@@ -53,22 +44,21 @@ class SimulatorTest : public ::testing::Test {
  protected:
   void SetUp() override {
     database_ = test::CreateDatabase("simulator", true);
-    data_ = Connect(database_);
-    observer_ = Connect(database_);
+    data_ = test::ConnectedDataModule(database_);
+    observer_ = test::ConnectedDataModule(database_);
   }
 
   // The first column of every row, each as text, read through a connection of its own.
   std::vector<std::string> Column(const std::string& sql) {
     std::vector<std::string> values;
-    db::RollbackIfActive(*observer_);
-    observer_->transaccion.StartTransaction();
-    db::TMDOQuery& q = observer_->Consulta;
-    q.Close();
-    q.SQL().Clear();
-    q.SQL().Add(sql);
-    q.Open();
-    for (q.First(); !q.Eof(); q.Next()) values.emplace_back(q.FieldText(0));
-    observer_->transaccion.Commit();
+    db::RunUnitOfWork(*observer_, [&] {
+      db::TMDOQuery& q = observer_->Consulta;
+      q.Close();
+      q.SQL().Clear();
+      q.SQL().Add(sql);
+      q.Open();
+      for (q.First(); !q.Eof(); q.Next()) values.emplace_back(q.FieldText(0));
+    });
     return values;
   }
   std::string Value(const std::string& sql) {

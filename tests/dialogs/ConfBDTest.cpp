@@ -45,10 +45,10 @@ TEST_F(ConfBDTest, ShowsTheFourKeysAndSavesThemInOrderAfterAYes) {
   Fill(form, "192.168.0.9", "oper", "   ", "C:\\Taller\\Datos Taller.fdb");
   boxes.SetNextAnswer(IDYES);
   form.btnGuardar->click();
-  EXPECT_EQ(ReadConfig(), std::string(kMarkers) +
+  EXPECT_EQ(ConfigText(), std::string(kMarkers) +
                               "[conexion]\nipserver=192.168.0.9\nusuario=oper\nclave=   \n"
                               "rutabd=C:\\Taller\\Datos Taller.fdb\n")
-      << ReadConfig();
+      << ConfigText();
   EXPECT_EQ(test::Describe(boxes.Boxes()),
             "Guardar Datos|¿Esta Seguro que Quiere Guardar los Parametros de\r\n"
             "Configuracion de la Base de Datos?|36\n"
@@ -75,14 +75,14 @@ TEST_F(ConfBDTest, AnEmptyFieldIsRefusedAndNoStopsTheSave) {
     EXPECT_TRUE(empty->text().isEmpty());
     EXPECT_EQ(form.txtruta->text().isEmpty(), empty == form.txtruta);
   }
-  EXPECT_EQ(ReadConfig(), original);
+  EXPECT_EQ(ConfigText(), original);
 
   boxes.Clear();
   form.txtruta->setText(QStringLiteral("x"));
   boxes.SetNextAnswer(IDNO);
   form.btnGuardar->click();
   EXPECT_EQ(boxes.Boxes().size(), 1u);
-  EXPECT_EQ(ReadConfig(), original);
+  EXPECT_EQ(ConfigText(), original);
   EXPECT_TRUE(form.isVisible());
 }
 
@@ -94,7 +94,7 @@ TEST_F(ConfBDTest, KeysSaveOrCloseAsTheButtonsDo) {
     form.txtservidor->setText(QStringLiteral("por-F9"));
     boxes.SetNextAnswer(IDYES);
     QTest::keyClick(form.txtUsuario, Qt::Key_F9);
-    EXPECT_NE(ReadConfig().find("ipserver=por-F9"), std::string::npos);
+    EXPECT_NE(ConfigText().find("ipserver=por-F9"), std::string::npos);
     EXPECT_FALSE(form.isVisible());
   }
   {
@@ -108,7 +108,7 @@ TEST_F(ConfBDTest, KeysSaveOrCloseAsTheButtonsDo) {
     EXPECT_EQ(QApplication::focusWidget(), form.btnGuardar);
     EXPECT_TRUE(boxes.Boxes().empty());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_NE(ReadConfig().find("rutabd=por-Enter"), std::string::npos);
+    EXPECT_NE(ConfigText().find("rutabd=por-Enter"), std::string::npos);
     EXPECT_EQ(boxes.Boxes().size(), 2u);
   }
   {
@@ -119,7 +119,7 @@ TEST_F(ConfBDTest, KeysSaveOrCloseAsTheButtonsDo) {
     QTest::keyClick(form.txtClave, Qt::Key_Escape);
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE(boxes.Boxes().empty());
-    EXPECT_EQ(ReadConfig().find("no-se-guarda"), std::string::npos);
+    EXPECT_EQ(ConfigText().find("no-se-guarda"), std::string::npos);
   }
 }
 

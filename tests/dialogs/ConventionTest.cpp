@@ -120,5 +120,5 @@ TEST_F(ConventionTest, AnErrorEscapingAHandlerGoesToTheStandardBoxAndTheDialogSt
   EXPECT_EQ(shown[1].flags, 16);
   EXPECT_EQ(WideToUtf8(shown[1].text), "Unable to write to " + ConfigPath().string());
   EXPECT_TRUE(form.isVisible());
-  EXPECT_EQ(ReadConfig().find("nueva"), std::string::npos);
+  EXPECT_EQ(ConfigText().find("nueva"), std::string::npos);
 }

@@ -2,12 +2,6 @@
 
 #include <QApplication>
 #include <QTest>
-#include <fstream>
-#include <sstream>
-
-#include "base/ConfigFile.h"
-#include "base/FormatSettings.h"
-#include "tests/support/TestDatabase.h"
 
 namespace fesko::test {
 
@@ -40,48 +34,9 @@ const char kWorkshopRows[] =
     "insert into presupuestos (codigo, idreparacion, estado, fecha, detalle, moneda, total) "
     "values (501, 100, 2, '2024-03-04', 'Placa', 'UYU', 20);\n";
 
-void DialogTest::SetUp() {
-  FormatSettings() = DefaultFormatSettings();
-  char pattern[] = "/tmp/fesko-dialogs-XXXXXX";
-  folder_ = ::mkdtemp(pattern);
-  SetApplicationFolder(folder_.string());
-}
-
-void DialogTest::TearDown() {
-  data.reset();
-  standIn.reset();
-  std::filesystem::remove_all(folder_);
-}
-
-void DialogTest::OpenDatabase() {
-  database = CreateDatabase("dialogs");
-  RunIsql(database, kWorkshopRows);
-  data = std::make_unique<db::TDataModule1>();
-  data->service.SetDatabaseName(database);
-  data->service.SetParam("user_name", DbUser());
-  data->service.SetParam("Password", DbPassword());
-  data->service.Open();
-}
-
-std::string DialogTest::Sql(const std::string& sql) {
-  return RunIsql(database, sql);
-}
-
-void DialogTest::StartStandIn() {
-  standIn = std::make_unique<StandIn>();
-  ASSERT_TRUE(standIn->Running()) << "the stand-in web service did not start";
-}
-
-void DialogTest::WriteConfig(const std::string& contents) const {
-  std::ofstream(ConfigPath(), std::ios::binary) << contents;
-}
-
-std::string DialogTest::ReadConfig() const {
-  std::ifstream in(ConfigPath(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+DialogTest::DialogTest()
+    : Workshop("dialogs",
+               {.config = nullptr, .web = false, .rows = kWorkshopRows, .database = false}) {}
 
 void DialogTest::Show(QWidget& dialog) {
   dialog.show();

@@ -141,7 +141,7 @@ class InitialLoadTest : public test::DialogTest {
     DialogTest::SetUp();
     WriteConfig("[conexion]\nipserver=localhost\n");
     OpenDatabase();
-    StartStandIn();
+    StartWeb();
   }
   // Changes the schema with the program's connection closed, as the server wants.
   void Alter(const std::string& sql) {
@@ -151,7 +151,7 @@ class InitialLoadTest : public test::DialogTest {
   }
   std::vector<std::string> Pages() {
     std::vector<std::string> pages;
-    for (const auto& call : standIn->Received()) pages.push_back(call.page);
+    for (const auto& call : web->Received()) pages.push_back(call.page);
     return pages;
   }
 };
@@ -185,7 +185,7 @@ TEST_F(InitialLoadTest, TheCompanyDialogShowsTheFirstRowAndSendsItEscapedOnly) {
 
   boxes.SetNextAnswer(IDNO);
   form.btninicial->click();
-  EXPECT_TRUE(standIn->Received().empty());
+  EXPECT_TRUE(web->Received().empty());
   EXPECT_TRUE(form.btninicial->isEnabled());
 
   // The notice stands while the call runs.
@@ -199,7 +199,7 @@ TEST_F(InitialLoadTest, TheCompanyDialogShowsTheFirstRowAndSendsItEscapedOnly) {
     boxes.SetNextAnswer(IDYES);
     form.btninicial->click();
   }
-  auto calls = standIn->Received("aupload_inicializar_empresa.aspx");
+  auto calls = web->Received("aupload_inicializar_empresa.aspx");
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].readfilexmls, kCompanyDocument);
   EXPECT_EQ(calls[1].readfilexmls, kCompanyDocument);
@@ -225,7 +225,7 @@ TEST_F(InitialLoadTest, AnEmptyCompanyTableSendsEightEmptyElements) {
   EXPECT_TRUE(form.txtempresa->text().isEmpty());
   boxes.SetNextAnswer(IDYES);
   form.btninicial->click();
-  auto calls = standIn->Received();
+  auto calls = web->Received();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].readfilexmls,
             Document({"<Empresa>", "<EmpresaNombre></EmpresaNombre>",
@@ -240,7 +240,7 @@ TEST_F(InitialLoadTest, ACompanyFailureLeavesTheDialogBusyAndF9SendsAgain) {
   form.SetModo(1);
   Show(form);
 
-  standIn->Fail("aupload_inicializar_empresa.aspx", "500fault");
+  web->Fail("aupload_inicializar_empresa.aspx", "500fault");
   boxes.SetNextAnswer(IDYES);
   form.btninicial->click();
   auto shown = boxes.Boxes();
@@ -253,13 +253,13 @@ TEST_F(InitialLoadTest, ACompanyFailureLeavesTheDialogBusyAndF9SendsAgain) {
 
   // The key acts although its button is disabled.
   boxes.Clear();
-  standIn->Fail("aupload_inicializar_empresa.aspx", "none");
+  web->Fail("aupload_inicializar_empresa.aspx", "none");
   boxes.SetNextAnswer(IDYES);
   QTest::keyClick(&form, Qt::Key_F9);
   EXPECT_EQ(boxes.Boxes().back().caption, u"Envio Exitoso");
   EXPECT_FALSE(form.cartel->isVisible());
   EXPECT_TRUE(form.btninicial->isEnabled());
-  EXPECT_EQ(standIn->Received().size(), 2u);
+  EXPECT_EQ(web->Received().size(), 2u);
 
   // A database error while sending: rolled back, shown, nothing sent, still busy.
   boxes.Clear();
@@ -270,7 +270,7 @@ TEST_F(InitialLoadTest, ACompanyFailureLeavesTheDialogBusyAndF9SendsAgain) {
   ASSERT_EQ(shown.size(), 2u) << test::Describe(shown);
   EXPECT_EQ(shown[1].caption, u"error de consulta");
   EXPECT_TRUE(shown[1].text.starts_with(u"Error en la actualizacion de datos\r\nMensaje: "));
-  EXPECT_EQ(standIn->Received().size(), 2u);
+  EXPECT_EQ(web->Received().size(), 2u);
   EXPECT_TRUE(form.cartel->isVisible());
   EXPECT_FALSE(form.btnSalir->isEnabled());
   EXPECT_FALSE(data->transaccion.Active());
@@ -331,7 +331,7 @@ TEST_F(InitialLoadTest, EveryListModeHasItsCaptionsGridDocumentAndService) {
   for (const Expected& expected : modes) {
     SCOPED_TRACE("mode " + std::to_string(expected.mode));
     boxes.Clear();
-    standIn->Reset();
+    web->Reset();
     TFrmInicEstados form(*data, BaseUrl());
     form.SetModo(expected.mode);
     form.SetNombre(expected.name);
@@ -358,7 +358,7 @@ TEST_F(InitialLoadTest, EveryListModeHasItsCaptionsGridDocumentAndService) {
     // Enter on the focused button starts the sending, with its question.
     boxes.SetNextAnswer(IDYES);
     QTest::keyClick(form.btninicialiar, Qt::Key_Return);
-    auto calls = standIn->Received();
+    auto calls = web->Received();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].page, expected.page);
     EXPECT_EQ(calls[0].readfilexmls, expected.document);
@@ -399,7 +399,7 @@ TEST_F(InitialLoadTest, AnEmptyTableIsStillSentAndRowsAddedLaterAreSentToo) {
   boxes.SetNextAnswer(IDYES);
   form.btninicialiar->click();
 
-  auto calls = standIn->Received();
+  auto calls = web->Received();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].readfilexmls,
             Document({"<Monedas>", "<ListaMonedas>", "</ListaMonedas>", "</Monedas>"}));
@@ -416,7 +416,7 @@ TEST_F(InitialLoadTest, AListFailureLeavesTheDialogBusyAndF9SendsAgain) {
   form.SetModo(4);
   form.SetNombre(u"Reparaciones");
   Show(form);
-  standIn->Fail("*", "404");
+  web->Fail("*", "404");
   boxes.SetNextAnswer(IDYES);
   form.btninicialiar->click();
   auto shown = boxes.Boxes();
@@ -428,10 +428,10 @@ TEST_F(InitialLoadTest, AListFailureLeavesTheDialogBusyAndF9SendsAgain) {
 
   // The web service may take minutes to import a whole table: an answer after 90 s, well past
   // the 60 s any other call waits, is a success.
-  standIn->Fail("*", "stall", 90, 1);
+  web->Fail("*", "stall", 90, 1);
   boxes.SetNextAnswer(IDYES);
   QTest::keyClick(form.Grillaestados, Qt::Key_F9);
-  auto calls = standIn->Received();
+  auto calls = web->Received();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].readfilexmls, kRepairsDocument);
   EXPECT_FALSE(form.Cartel->isVisible());
@@ -445,7 +445,7 @@ TEST_F(InitialLoadTest, AListFailureLeavesTheDialogBusyAndF9SendsAgain) {
   ASSERT_EQ(boxes.Boxes().size(), 2u);
   EXPECT_EQ(boxes.Boxes()[1].text, u"'abc' is not a valid integer value");
   EXPECT_TRUE(form.Cartel->isVisible());
-  EXPECT_EQ(standIn->Received().size(), 2u);
+  EXPECT_EQ(web->Received().size(), 2u);
 }
 
 TEST_F(InitialLoadTest, ListDatabaseErrorsAreShownInTheirOwnWords) {
@@ -476,7 +476,7 @@ TEST_F(InitialLoadTest, ListDatabaseErrorsAreShownInTheirOwnWords) {
   // The account number is read before the notice shows: the dialog stays idle.
   EXPECT_FALSE(form.Cartel->isVisible());
   EXPECT_TRUE(form.btninicialiar->isEnabled());
-  EXPECT_TRUE(standIn->Received().empty());
+  EXPECT_TRUE(web->Received().empty());
 }
 
 // ---- Everything ----
@@ -498,11 +498,11 @@ TEST_F(InitialLoadTest, InitialiseEverythingSendsFiveDocumentsInOrder) {
 
   boxes.SetNextAnswer(IDNO);
   QTest::keyClick(form.btnIniciartodo, Qt::Key_Return);
-  EXPECT_TRUE(standIn->Received().empty());
+  EXPECT_TRUE(web->Received().empty());
 
   boxes.SetNextAnswer(IDYES);
   form.btnIniciartodo->click();
-  auto calls = standIn->Received();
+  auto calls = web->Received();
   ASSERT_EQ(calls.size(), 5u);
   EXPECT_EQ(calls[0].page, "aupload_inicializar_empresa.aspx");
   EXPECT_EQ(calls[0].readfilexmls, kCompanyDocument);
@@ -527,7 +527,7 @@ TEST_F(InitialLoadTest, InitialiseEverythingSendsFiveDocumentsInOrder) {
 TEST_F(InitialLoadTest, AFailureAtTheClientsStopsTheRunWithTheFirstThreeSent) {
   TFrmIniciarTodo form(*data, BaseUrl());
   Show(form);
-  standIn->Fail("aupload_inicializar_clientes.aspx", "500fault");
+  web->Fail("aupload_inicializar_clientes.aspx", "500fault");
   boxes.SetNextAnswer(IDYES);
   form.btnIniciartodo->click();
   EXPECT_EQ(Pages(), (std::vector<std::string>{
@@ -541,9 +541,9 @@ TEST_F(InitialLoadTest, AFailureAtTheClientsStopsTheRunWithTheFirstThreeSent) {
   EXPECT_FALSE(form.btnsalir->isEnabled());
 
   // F9 starts a new run from the company on.
-  standIn->Reset();
+  web->Reset();
   boxes.SetNextAnswer(IDYES);
   QTest::keyClick(&form, Qt::Key_F9);
-  EXPECT_EQ(standIn->Received().size(), 5u);
+  EXPECT_EQ(web->Received().size(), 5u);
   EXPECT_FALSE(form.cartel->isVisible());
 }

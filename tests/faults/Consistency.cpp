@@ -5,7 +5,6 @@
 
 #include <array>
 #include <charconv>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -18,8 +17,9 @@
 #include "base/FormatSettings.h"
 #include "base/TextKinds.h"
 #include "database/Datamodule.h"
+#include "database/UnitOfWork.h"
 #include "database/WorkshopQueries.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/Workshop.h"
 
 namespace fesko::test {
 namespace {
@@ -322,22 +322,9 @@ std::array<std::string, N> RowTexts(db::TMDOQuery& query) {
   return row;
 }
 
-// Runs `read` in a unit of work of its own, so it sees what is committed now.
-void Read(db::TDataModule1& data, const std::function<void()>& read) {
-  db::RollbackIfActive(data);
-  data.transaccion.StartTransaction();
-  try {
-    read();
-    data.transaccion.Commit();
-  } catch (...) {
-    data.transaccion.Rollback();
-    throw;
-  }
-}
-
 Database ReadDatabase(db::TDataModule1& data) {
   Database out;
-  Read(data, [&] {
+  db::RunUnitOfWork(data, [&] {
     db::ListClients(data.Consulta);
     for (data.Consulta.First(); !data.Consulta.Eof(); data.Consulta.Next()) {
       out.clients[data.Consulta.Fields(0).AsInteger()] = RowTexts<4>(data.Consulta);
@@ -429,7 +416,7 @@ void CompareAll(const Database& db, const WebState& web, std::vector<std::string
 std::set<int> Codes(db::TDataModule1& data, const std::string& sql,
                     const std::function<void(db::TMDOQuery&)>& bind) {
   std::set<int> codes;
-  Read(data, [&] {
+  db::RunUnitOfWork(data, [&] {
     db::TMDOQuery& q = data.consultaestado;
     q.Close();
     q.SQL().Clear();
@@ -441,18 +428,11 @@ std::set<int> Codes(db::TDataModule1& data, const std::string& sql,
   return codes;
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Every row of a statement as texts, in the order the statement gives them.
 std::vector<std::vector<std::string>> AllRows(db::TDataModule1& data,
                                               void (*statement)(db::TMDOQuery&)) {
   std::vector<std::vector<std::string>> rows;
-  Read(data, [&] {
+  db::RunUnitOfWork(data, [&] {
     db::TMDOQuery& q = data.ConsultaProduccion;
     statement(q);
     for (q.First(); !q.Eof(); q.Next()) {
@@ -568,12 +548,7 @@ std::string AsTheWebReadsIt(std::string_view ansi) {
 }
 
 WebConsistency::WebConsistency(const std::string& attachment)
-    : data_(std::make_unique<db::TDataModule1>()) {
-  data_->service.SetDatabaseName(attachment);
-  data_->service.SetParam("user_name", DbUser());
-  data_->service.SetParam("Password", DbPassword());
-  data_->service.Open();
-}
+    : data_(ConnectedDataModule(attachment)) {}
 
 WebConsistency::~WebConsistency() = default;
 
@@ -596,7 +571,7 @@ std::vector<std::string> WebConsistency::MarkerOvershoots(const std::string& con
 std::vector<std::string> WebConsistency::MarkerOvershoots(const std::string& config_ini,
                                                           const std::vector<StandIn::Call>& calls) {
   std::vector<std::string> out;
-  std::string ini = ReadText(config_ini);
+  std::string ini = ReadFile(config_ini);
   Database db = ReadDatabase(*data_);
   WebState web = ReadWeb(calls);
 

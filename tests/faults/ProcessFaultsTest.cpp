@@ -39,13 +39,6 @@ constexpr char kOldMarkers[] =
     "[nueva_reparacion]\ncodigo=0\nfecha=01/01/2000\nhora=00:00:00\n"
     "[presupuesto]\nfecha=01/01/2000\nhora=00:00:00\n";
 
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::string Replaced(std::string text, std::string_view from, std::string_view to) {
   auto at = text.find(from);
   if (at != std::string::npos) text.replace(at, from.size(), to);

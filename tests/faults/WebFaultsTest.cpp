@@ -10,30 +10,22 @@
 #include <QTest>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
-#include <thread>
 
 #include "agent/UPpal.h"
-#include "base/ConfigFile.h"
-#include "base/FormatSettings.h"
 #include "base/MessageBox.h"
 #include "dialogs/UInicDatosEmpresa.h"
 #include "dialogs/UInicEstados.h"
 #include "dialogs/UniciarTodo.h"
 #include "tests/faults/Consistency.h"
-#include "tests/support/StandIn.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/WaitFor.h"
+#include "tests/support/Workshop.h"
 #include "web/HttpTransport.h"
 
 namespace fesko {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kAccount = 15318;
 
@@ -128,29 +120,9 @@ std::string TableChange(int table, int n) {
   return "";
 }
 
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Lets the UI thread serve event deliveries while waiting for `done`.
-void Pump(std::chrono::milliseconds time) {
-  auto deadline = Clock::now() + time;
-  while (Clock::now() < deadline) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(10ms);
-  }
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = 90s) {
-  auto deadline = Clock::now() + limit;
-  while (Clock::now() < deadline) {
-    if (done()) return true;
-    Pump(200ms);
-  }
-  return done();
+bool WaitFor(const std::function<bool()>& done) {
+  return test::WaitFor(done, 90s);
 }
 
 std::string Seen(const std::vector<ScriptedMessageBoxes::Box>& boxes) {
@@ -183,32 +155,16 @@ class WebFaultsGround : public ::testing::Test {
   }
 
   void SetUp() override {
-    FormatSettings() = DefaultFormatSettings();
-    char pattern[] = "/tmp/fesko-webfaults-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-    SetApplicationFolder(folder_.string());
-    std::ofstream(folder_ / "config.ini") << "[conexion]\nipserver=localhost\n";
-    web_ = std::make_unique<test::StandIn>();
-    ASSERT_TRUE(web_->Running());
-    database_ = test::CreateDatabase("webfaults", true);
     // No poll ticks of their own: the cases tick the timer when they mean to.
-    Sql("update parametros set appweburl = '" + web_->Base() + "', tiempoupdapp = 0;");
-    data_ = std::make_unique<db::TDataModule1>();
-    auto connect = [&](auto& connection) {
-      connection.SetDatabaseName(database_);
-      connection.SetParam("user_name", test::DbUser());
-      connection.SetParam("password", test::DbPassword());
-      connection.Open();
-    };
-    connect(data_->service);
-    connect(data_->Service1);  // the events
-    check_ = std::make_unique<test::WebConsistency>(database_);
+    ws_ = std::make_unique<test::Workshop>(
+        "webfaults", test::WorkshopSetup{.poll_minutes = 0, .demo = true, .events = true});
+    check_ = std::make_unique<test::WebConsistency>(ws_->database);
 
     // The installation as a technician leaves it: the first start seeds the markers, and
     // initialise-everything puts what the workshop held before on the web service.
-    { TFrmPpal first(*data_); }
+    { TFrmPpal first(*ws_->data); }
     {
-      dlg::TFrmIniciarTodo everything(*data_, web_->BaseUrl());
+      dlg::TFrmIniciarTodo everything(*ws_->data, ws_->web->BaseUrl());
       Show(everything);
       boxes_.SetNextAnswer(IDYES);
       everything.btnIniciartodo->click();
@@ -221,14 +177,12 @@ class WebFaultsGround : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     check_.reset();
-    data_.reset();
-    web_.reset();
-    SetApplicationFolder("");
-    fs::remove_all(folder_);
-    if (!database_.empty()) test::Shell("rm -f '" + test::PathOf(database_) + "'");
+    std::string database = ws_ ? ws_->database : "";
+    ws_.reset();
+    if (!database.empty()) test::Shell("rm -f '" + test::PathOf(database) + "'");
   }
 
-  void Sql(const std::string& sql) { test::RunIsql(database_, sql); }
+  void Sql(const std::string& sql) { ws_->Sql(sql); }
 
   static void Show(QWidget& dialog) {
     dialog.show();
@@ -238,31 +192,30 @@ class WebFaultsGround : public ::testing::Test {
 
   void Inject(const Fault& fault, std::string_view page = "*") {
     if (Refused(fault)) {
-      web_->Stop();
+      ws_->web->Stop();
     } else {
       // Long enough that the call gives up first, so the stand-in never carries it out.
-      web_->Fail(page, fault.mode, std::string_view(fault.mode) == "stall" ? 15 : 0);
+      ws_->web->Fail(page, fault.mode, std::string_view(fault.mode) == "stall" ? 15 : 0);
     }
   }
   void Recover(const Fault& fault) {
     if (Refused(fault)) {
-      web_->Restart();
-      ASSERT_TRUE(web_->Running());
+      ws_->web->Restart();
+      ASSERT_TRUE(ws_->web->Running());
     } else {
-      web_->Fail("*", "none");
+      ws_->web->Fail("*", "none");
     }
   }
 
-  std::string Differences() { return test::Describe(check_->Differences(*web_)); }
+  std::string Differences() { return test::Describe(check_->Differences(*ws_->web)); }
   // The web service holds the workshop as it is and the markers claim nothing it lacks. With
   // `wait`, the UI thread serves deliveries until that holds.
   void ExpectInStep(bool wait = false) {
     std::string differences, overshoots;
     auto in_step = [&] {
-      auto calls = web_->Received();
+      auto calls = ws_->web->Received();
       differences = test::Describe(check_->Differences(calls));
-      overshoots =
-          test::Describe(check_->MarkerOvershoots((folder_ / "config.ini").string(), calls));
+      overshoots = test::Describe(check_->MarkerOvershoots(ws_->ConfigPath().string(), calls));
       return differences.empty() && overshoots.empty();
     };
     if (wait) {
@@ -274,9 +227,9 @@ class WebFaultsGround : public ::testing::Test {
     EXPECT_EQ(overshoots, "");
   }
   std::string Overshoots() {
-    return test::Describe(check_->MarkerOvershoots((folder_ / "config.ini").string(), *web_));
+    return test::Describe(check_->MarkerOvershoots(ws_->ConfigPath().string(), *ws_->web));
   }
-  std::string Markers() { return ReadText(folder_ / "config.ini"); }
+  std::string Markers() { return ws_->ConfigText(); }
 
   // The text the operator saw shows the fault in the program's words.
   void ExpectWords(const ScriptedMessageBoxes::Box& box, const Fault& fault) {
@@ -314,9 +267,9 @@ class WebFaultsGround : public ::testing::Test {
   }
 
   std::string BudgetState(int repair) {
-    std::string rows = test::RunIsql(
-        database_, "select 'estado=' || estado from presupuestos where idreparacion = " +
-                       std::to_string(repair) + ";");
+    std::string rows =
+        ws_->Sql("select 'estado=' || estado from presupuestos where idreparacion = " +
+                 std::to_string(repair) + ";");
     auto at = rows.find("estado=");
     return at == std::string::npos ? "" : rows.substr(at + 7, 1);
   }
@@ -328,20 +281,17 @@ class WebFaultsGround : public ::testing::Test {
   void List(int mode, const Fault& fault, int n);
   void Everything(const Fault& fault, int n);
 
-  fs::path folder_;
-  std::unique_ptr<test::StandIn> web_;
-  std::string database_;
-  std::unique_ptr<db::TDataModule1> data_;
+  std::unique_ptr<test::Workshop> ws_;
   std::unique_ptr<test::WebConsistency> check_;
   // Starts the program (again): the main window, its catch-up pass and its listeners; the
   // titles of the balloons it shows from then on go to balloons_.
   void Start() {
     window_.reset();
-    window_ = std::make_unique<TFrmPpal>(*data_);
+    window_ = std::make_unique<TFrmPpal>(*ws_->data);
     window_->CoolTrayIcon1->OnBalloon = [this](const TCoolTrayIcon::Balloon& b) {
       balloons_.push_back(WideToUtf8(b.title));
     };
-    Pump(300ms);  // the sweep that follows start-up
+    test::PumpFor(300ms);  // the sweep that follows start-up
   }
 
   std::unique_ptr<TFrmPpal> window_;
@@ -361,7 +311,7 @@ void WebFaultsGround::CatchUp(const Fault& fault, int n) {
   Inject(fault, "aupload_nueva_reparacion.aspx");
   std::string saw;
   {
-    TFrmPpal start(*data_);
+    TFrmPpal start(*ws_->data);
     auto shown = boxes_.Boxes();
     ASSERT_EQ(shown.size(), 1u) << Seen(shown);
     EXPECT_EQ(shown[0].caption, u"Dunmar");
@@ -376,7 +326,7 @@ void WebFaultsGround::CatchUp(const Fault& fault, int n) {
   EXPECT_EQ(Overshoots(), "");
   boxes_.Clear();
   {
-    TFrmPpal next_start(*data_);
+    TFrmPpal next_start(*ws_->data);
     EXPECT_EQ(Seen(boxes_.Boxes()), "");
     EXPECT_TRUE(next_start.CoolTrayIcon1->CurrentBalloon());
   }
@@ -388,14 +338,14 @@ void WebFaultsGround::CatchUp(const Fault& fault, int n) {
 // what they did not, with no further change.
 void WebFaultsGround::Live(const Fault& fault, int n) {
   if (!window_) Start();
-  Pump(300ms);  // the listeners queue their first waits
+  test::PumpFor(300ms);  // the listeners queue their first waits
   boxes_.Clear();
   Inject(fault);
   Sql(WorkshopChanges(2 * n));
   // One delivery per kind, each failing; one box for the outage, the rest only logged.
   ASSERT_TRUE(WaitFor([&] { return !boxes_.Boxes().empty(); })) << Seen(boxes_.Boxes());
   window_->SweepTimer->OnTimer();
-  Pump(2s);
+  test::PumpFor(2s);
   auto shown = boxes_.Boxes();
   EXPECT_EQ(shown.size(), 1u) << Seen(shown);
   EXPECT_TRUE(window_->CoolTrayIcon1->Hint().startsWith(
@@ -430,10 +380,10 @@ void WebFaultsGround::Poll(const Fault& fault, int n) {
   std::string state = std::to_string(n % 3 + 1);
   if (BudgetState(1) == state) state = std::to_string((n + 1) % 3 + 1);
   std::string before = BudgetState(1);
-  web_->Queue(kAccount, "1", state);
+  ws_->web->Queue(kAccount, "1", state);
   Inject(fault);
   window_->Timer1->OnTimer();
-  Pump(300ms);
+  test::PumpFor(300ms);
   EXPECT_EQ(Seen(boxes_.Boxes()), "") << "a failed poll is silent";
   EXPECT_TRUE(balloons_.empty());
   EXPECT_EQ(BudgetState(1), before);
@@ -453,7 +403,7 @@ void WebFaultsGround::Poll(const Fault& fault, int n) {
   boxes_.Clear();
   balloons_.clear();
   state = state == "1" ? "2" : "1";
-  web_->Queue(kAccount, "1", state);
+  ws_->web->Queue(kAccount, "1", state);
   Inject(fault, "aupload_editar_reparacion.aspx");
   window_->Timer1->OnTimer();
   EXPECT_EQ(BudgetState(1), state) << "the state is kept although its re-upload failed";
@@ -462,7 +412,7 @@ void WebFaultsGround::Poll(const Fault& fault, int n) {
   EXPECT_EQ(balloon, "Fesko 15318 - Actualización Exitosa");
   // The re-upload is a web call like any other: it fails aloud in the tick's own box, and the
   // live upload of the budget it changed, failing too in the same outage, is only logged.
-  Pump(300ms);
+  test::PumpFor(300ms);
   auto shown = boxes_.Boxes();
   ASSERT_EQ(shown.size(), 1u) << Seen(shown);
   EXPECT_EQ(shown[0].caption, u"Dunmar");
@@ -478,7 +428,7 @@ void WebFaultsGround::Poll(const Fault& fault, int n) {
 }
 
 void WebFaultsGround::Company(const Fault& fault, int n) {
-  dlg::TFrmIniDatosEmpresa form(*data_, web_->BaseUrl());
+  dlg::TFrmIniDatosEmpresa form(*ws_->data, ws_->web->BaseUrl());
   form.SetModo(1);
   Show(form);
   Sql(TableChange(0, n));
@@ -500,7 +450,7 @@ void WebFaultsGround::Company(const Fault& fault, int n) {
 void WebFaultsGround::List(int mode, const Fault& fault, int n) {
   static const char16_t* kNames[] = {u"",         u"Estados",      u"Monedas",
                                      u"Clientes", u"Reparaciones", u"Estados de Reparaciones"};
-  dlg::TFrmInicEstados form(*data_, web_->BaseUrl());
+  dlg::TFrmInicEstados form(*ws_->data, ws_->web->BaseUrl());
   form.SetModo(mode);
   form.SetNombre(kNames[mode]);
   Show(form);
@@ -523,7 +473,7 @@ void WebFaultsGround::List(int mode, const Fault& fault, int n) {
 }
 
 void WebFaultsGround::Everything(const Fault& fault, int n) {
-  dlg::TFrmIniciarTodo form(*data_, web_->BaseUrl());
+  dlg::TFrmIniciarTodo form(*ws_->data, ws_->web->BaseUrl());
   Show(form);
   Sql(WorkshopChanges(n) + TableChange(0, n) + TableChange(1, n) + TableChange(2, n));
   // Company, budget states and currencies go out; the clients fail and the repairs never go.
@@ -570,20 +520,16 @@ TEST_F(WebFaultsGround, TheComparisonSeesStaleFieldsMissingRowsAndMarkersAheadOf
   EXPECT_NE(differences.find("repair 1: Total: web \"4500\""), std::string::npos);
   EXPECT_EQ(differences.find("client 1"), std::string::npos);
   // A marker past a repair the web service never saw.
-  auto ini = OpenConfigFile("config.ini");
-  WriteConfigString(ini.get(), "nueva_reparacion", "codigo", "50");
-  FreeConfigFile(ini);
+  ws_->SetMarker("nueva_reparacion", "codigo", "50");
   EXPECT_NE(Overshoots().find("repair 50 is at or below the repair code marker 50"),
             std::string::npos)
       << Overshoots();
   // Unless the repair's code is still waited for in a gap.
-  ini = OpenConfigFile("config.ini");
-  WriteConfigString(ini.get(), "nueva_reparacion", "huecos", "49-50@2000-01-01 00:00:00");
-  FreeConfigFile(ini);
+  ws_->SetMarker("nueva_reparacion", "huecos", "49-50@2000-01-01 00:00:00");
   EXPECT_EQ(Overshoots().find("repair 50"), std::string::npos) << Overshoots();
   // A document the web service accepted but that is not what the database holds: a field
   // missing from it, and a tag of the wrong name.
-  std::vector<test::StandIn::Call> calls = web_->Received();
+  std::vector<test::StandIn::Call> calls = ws_->web->Received();
   calls.push_back({"aupload_editar_cliente.aspx", "", "15318", "1",
                    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Cliente>\r\n<Codigo>3</Codigo>"
                    "\r\n<Nombre>x</Nombre>\r\n<Login>aolivera</Login>\r\n</Cliente>\r\n"});

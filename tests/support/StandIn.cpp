@@ -29,13 +29,6 @@ std::string Run(const std::string& command) {
   return output;
 }
 
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // A JSON string of UTF-8 text.
 std::string Json(std::string_view text) {
   std::string out = "\"";

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 extern char** environ;
@@ -23,21 +24,6 @@ namespace {
 std::string Env(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
   return value && *value ? value : fallback;
-}
-
-std::string Capture(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) {
-    *status = -1;
-    return output;
-  }
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    output.append(buffer.data(), n);
-  *status = ::pclose(pipe);
-  return output;
 }
 
 std::string Quoted(const std::string& text) {
@@ -118,6 +104,28 @@ class Databases {
 };
 
 }  // namespace
+
+std::string Capture(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  int result = -1;
+  if (pipe) {
+    std::array<char, 4096> buffer;
+    std::size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+      output.append(buffer.data(), n);
+    result = ::pclose(pipe);
+  }
+  if (status) *status = result;
+  return output;
+}
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 std::string SourceDir() {
   return Env("FESKO_SOURCE_DIR", FESKO_SOURCE_DIR);

@@ -2,6 +2,10 @@
 // script the demo uses, and the users the scripts create.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace fesko::test {
@@ -29,7 +33,24 @@ std::string PathOf(const std::string& attachment);
 // user and returns what isql printed. Fails the test when isql reports an error.
 std::string RunIsql(const std::string& attachment, const std::string& sql);
 
+// The error of type `Error` that `fn` raised; a test failure when it raised none.
+template <typename Error, typename Fn>
+Error Catch(Fn fn) {
+  try {
+    fn();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "expected an error";
+  throw std::logic_error("no error");
+}
+
 // Runs a shell command and returns its exit status.
 int Shell(const std::string& command);
+// Runs a shell command and returns what it printed; its exit status goes to `status`.
+std::string Capture(const std::string& command, int* status = nullptr);
+
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& file);
 
 }  // namespace fesko::test

@@ -13,17 +13,14 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/TestDatabase.h"
+
 extern char** environ;
 
 namespace fesko::web::test {
 namespace {
 
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using fesko::test::ReadFile;
 
 // Reads the first line the server prints, its port, giving up after ten seconds.
 int ReadPort(int fd) {

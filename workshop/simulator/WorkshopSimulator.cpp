@@ -8,6 +8,7 @@
 
 #include "base/TextKinds.h"
 #include "database/MDOQuery.h"
+#include "database/UnitOfWork.h"
 
 namespace fesko::workshop {
 namespace {
@@ -116,13 +117,11 @@ std::string Quoted(std::string_view text) {
 
 template <typename Fn>
 auto WorkshopSimulator::Unit(Fn&& work) {
-  db::RollbackIfActive(data_);
-  data_.transaccion.StartTransaction();
+  decltype(work()) result{};
   try {
-    auto result = work();
-    data_.transaccion.Commit();
-    return result;
+    db::RunUnitOfWork(data_, [&] { result = work(); });
   } catch (...) {
+    // A failed action ends its transaction here, not at the start of the next one.
     try {
       if (data_.transaccion.Active()) data_.transaccion.Rollback();
     } catch (...) {
@@ -130,6 +129,7 @@ auto WorkshopSimulator::Unit(Fn&& work) {
     }
     throw;
   }
+  return result;
 }
 
 WorkshopSimulator::WorkshopSimulator(db::TDataModule1& data, unsigned seed, WebQueue web)
