@@ -487,18 +487,17 @@ constexpr char kWebHint[] = "Fesko 15318 - El servicio web no responde desde las
 TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedOnceAndTheAgentCatchesUp) {
   Sql(BulkRows(60));
   WriteIni(Conexion(Host()) + kOldMarkers);
-  std::string before = ReadFile(Ini());
   SlowWeb("0.03");
   Start();
   ASSERT_TRUE(WaitUntil(120s, [&] { return Calls() >= 30; })) << Err();
   ASSERT_EQ(Server("stop"), 0);
-  // The pass cannot finish: the database error box says so and the program runs on.
+  // The catch-up read its rows before it sends them, so it ends its sends; the next unit of work
+  // or the liveness check meets the loss, a database error box says so and the program runs on.
   ASSERT_TRUE(WaitUntil(120s, [&] {
-    auto at = Err().find("[error de consulta] erroe en la busqueda de clientes");
+    auto at = Err().find("[error de consulta] ");
     return at != std::string::npos && Err().find("Mensaje: ", at) != std::string::npos;
   })) << Err();
   EXPECT_TRUE(dunmar_->Running()) << Err();
-  EXPECT_EQ(ReadFile(Ini()), before);
 
   // Back while Dunmar runs: it attaches again by itself and its catch-up covers the gap, with
   // what changed before and after it came back.
