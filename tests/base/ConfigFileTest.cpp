@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "base/ConfigFile.h"
 #include "base/MessageBox.h"

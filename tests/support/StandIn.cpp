@@ -8,8 +8,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "tests/support/TestDatabase.h"
 

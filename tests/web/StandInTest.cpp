@@ -4,9 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "tests/support/StandIn.h"
 #include "web/RecordDocument.h"
