@@ -12,6 +12,7 @@
 using namespace fesko;
 using namespace fesko::db;
 using fesko::test::Catch;
+using fesko::test::Load;
 
 namespace {
 
@@ -57,12 +58,6 @@ class QueryTest : public ::testing::Test {
   void TearDown() override {
     dm_.reset();
     FormatSettings() = DefaultFormatSettings();
-  }
-
-  static void Load(TMDOQuery& q, std::initializer_list<std::string_view> lines) {
-    q.Close();
-    q.SQL().Clear();
-    for (auto line : lines) q.SQL().Add(line);
   }
 
   TMDOQuery& Consulta() { return dm_->Consulta; }

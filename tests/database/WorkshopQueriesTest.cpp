@@ -119,8 +119,7 @@ TEST_F(WorkshopQueriesTest, SettingsAreReadAndEveryRowIsWritten) {
   ReadWebSettings(q);
   EXPECT_EQ(AllRows(q), (std::vector<Row>{{"http://127.0.0.1:8081/", "1"}}));
 
-  dm_.ConsultaVs.SQL().Clear();
-  dm_.ConsultaVs.SQL().Add("insert into parametros values ('http://otro/', 9, '77')");
+  test::Load(dm_.ConsultaVs, {"insert into parametros values ('http://otro/', 9, '77')"});
   dm_.ConsultaVs.ExecSQL();
   SaveWebSettings(q, "https://dunmar.example/", "5");
   ReadWebSettings(q);
@@ -128,8 +127,7 @@ TEST_F(WorkshopQueriesTest, SettingsAreReadAndEveryRowIsWritten) {
             (std::vector<Row>{{"https://dunmar.example/", "5"}, {"https://dunmar.example/", "5"}}));
   EXPECT_THROW(SaveWebSettings(q, "https://dunmar.example/", "cinco"), EMDOFirebirdError);
 
-  dm_.ConsultaVs.SQL().Clear();
-  dm_.ConsultaVs.SQL().Add("delete from parametros");
+  test::Load(dm_.ConsultaVs, {"delete from parametros"});
   dm_.ConsultaVs.ExecSQL();
   EXPECT_EQ(ReadAccountNumber(q), "");
   EXPECT_EQ(ReadBaseUrl(q), "");
@@ -172,15 +170,10 @@ TEST_F(WorkshopQueriesTest, MaximaAndCodesAfterAMarker) {
 
   dm_.ConsultaVs.Close();
   dm_.ConsultaSimple.Close();
-  dm_.Consulta.SQL().Clear();
-  dm_.Consulta.SQL().Add("delete from presupuestos");
-  dm_.Consulta.ExecSQL();
-  dm_.Consulta.SQL().Clear();
-  dm_.Consulta.SQL().Add("delete from reparaciones");
-  dm_.Consulta.ExecSQL();
-  dm_.Consulta.SQL().Clear();
-  dm_.Consulta.SQL().Add("delete from clientes");
-  dm_.Consulta.ExecSQL();
+  for (std::string table : {"presupuestos", "reparaciones", "clientes"}) {
+    test::Load(dm_.Consulta, {"delete from " + table});
+    dm_.Consulta.ExecSQL();
+  }
   EXPECT_EQ(MaxClientCode(q), 0);
   EXPECT_EQ(MaxRepairCode(q), 0);
   dm_.transaccion.Rollback();

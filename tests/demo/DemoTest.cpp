@@ -9,11 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -57,12 +55,7 @@ bool WaitUntil(Clock::time_point deadline, Fn done) {
   return done();
 }
 
-// One upload the stand-in accepted or refused, in arrival order.
-struct Call {
-  std::string page;
-  bool accepted = false;
-  std::string document;  // UTF-8
-};
+using Call = test::StandIn::Call;  // one upload the stand-in accepted or refused
 
 struct QueueEntry {
   std::string idcompra, orden, estado;
@@ -139,25 +132,15 @@ class DemoRun : public ::testing::Test {
       r.repairs_before = db::MaxRepairCode(q);
     });
 
-    std::vector<std::string> args = {"/bin/bash",
-                                     test::SourceDir() + "/scripts/demo",
-                                     "--no-setup",
-                                     "--build-dir",
-                                     FESKO_BUILD_DIR,
-                                     "--run-dir",
-                                     r.run_dir,
-                                     "--db",
-                                     tag + ".fdb",
-                                     "--port",
-                                     std::to_string(r.port),
-                                     "--pace",
-                                     "1",
-                                     "--seconds",
-                                     std::to_string(kSimulatorSeconds),
-                                     "--seed",
-                                     "15318",
-                                     "--stop-after",
-                                     "150"};
+    std::vector<std::string> args = {"/bin/bash",        test::SourceDir() + "/scripts/demo",
+                                     "--no-setup",       "--build-dir",
+                                     FESKO_BUILD_DIR,    "--run-dir",
+                                     r.run_dir.string(), "--db",
+                                     tag + ".fdb"};
+    std::istringstream options("--port " + std::to_string(r.port) + " --pace 1 --seconds " +
+                               std::to_string(kSimulatorSeconds) +
+                               " --seed 15318 --stop-after 150");
+    for (std::string option; options >> option;) args.push_back(option);
     auto started = Clock::now();
     demo_ = StartInOwnGroup(args, r.log_file);
     ASSERT_GT(demo_, 0);
@@ -178,7 +161,7 @@ class DemoRun : public ::testing::Test {
       return true;
     });
     std::this_thread::sleep_for(3s);
-    r.calls = Received(r.base);
+    r.calls = test::ReceivedAt(r.base, r.run_dir.string() + "-received");
     r.queue = Queue(r.base);
     r.config_mode = Trimmed(Capture("stat -c %a " + (r.run_dir / "config.ini").string()));
 
@@ -270,30 +253,12 @@ class DemoRun : public ::testing::Test {
   static std::string BudgetState(const std::string& repair) {
     std::string state;
     Read([&](db::TMDOQuery& q) {
-      q.Close();
-      q.SQL().Clear();
-      q.SQL().Add("select estado from presupuestos where idreparacion = :r");
+      test::Load(q, {"select estado from presupuestos where idreparacion = :r"});
       q.ParamByName("r").SetAsString(repair);
       q.Open();
       if (!q.IsEmpty()) state = q.Fields(0).AsString();
     });
     return state;
-  }
-
-  static std::vector<Call> Received(const std::string& base) {
-    char pattern[] = "/tmp/fesko-demo-received-XXXXXX";
-    fs::path dir = ::mkdtemp(pattern);
-    int count = std::atoi(Capture("/usr/bin/python3 " + test::SourceDir() +
-                                  "/tests/support/received.py " + base + " " + dir.string())
-                              .c_str());
-    std::vector<Call> calls;
-    for (int i = 1; i <= count; ++i) {
-      std::string n = std::to_string(i);
-      calls.push_back({ReadFile(dir / (n + ".page")), ReadFile(dir / (n + ".accepted")) == "1",
-                       ReadFile(dir / (n + ".readfilexmls"))});
-    }
-    fs::remove_all(dir);
-    return calls;
   }
 
   static std::vector<QueueEntry> Queue(const std::string& base) {
@@ -323,7 +288,7 @@ class DemoRun : public ::testing::Test {
     std::vector<const Call*> found;
     for (const Call& call : run_->calls) {
       bool page = std::find(pages.begin(), pages.end(), call.page) != pages.end();
-      if (page && call.document.find(wanted) != std::string::npos) found.push_back(&call);
+      if (page && call.readfilexmls.find(wanted) != std::string::npos) found.push_back(&call);
     }
     return found;
   }
@@ -352,7 +317,7 @@ TEST_F(DemoRun, BringsEverythingUpOffscreenAndTheSimulatorActsAtItsPace) {
   EXPECT_GE(actions, kSimulatorSeconds / 2) << r.log;
   EXPECT_LE(actions, kSimulatorSeconds * 2) << r.log;
   for (const Call& call : r.calls) {
-    EXPECT_TRUE(call.accepted) << call.page << " refused:\n" << call.document;
+    EXPECT_EQ(call.accepted, "1") << call.page << " refused:\n" << call.readfilexmls;
   }
 }
 
@@ -360,10 +325,8 @@ TEST_F(DemoRun, EveryClientTheSimulatorTouchedIsOnTheStandInAsTheDatabaseHoldsIt
   const Observed& r = *run_;
   int checked = 0, created = 0;
   Read([&](db::TMDOQuery& q) {
-    q.Close();
-    q.SQL().Clear();
-    q.SQL().Add("select codigo, nombres, login, \"PASSWORD\" from clientes");
-    q.SQL().Add("where fecha_aud + hora_aud >= :desde order by codigo");
+    test::Load(q, {"select codigo, nombres, login, \"PASSWORD\" from clientes",
+                   "where fecha_aud + hora_aud >= :desde order by codigo"});
     q.ParamByName("desde").SetAsDateTime(r.start);
     q.Open();
     for (q.First(); !q.Eof(); q.Next()) {
@@ -380,7 +343,7 @@ TEST_F(DemoRun, EveryClientTheSimulatorTouchedIsOnTheStandInAsTheDatabaseHoldsIt
         ADD_FAILURE() << "client " << code << " changed but never reached the stand-in";
         continue;
       }
-      const std::string& last = documents.back()->document;
+      const std::string& last = documents.back()->readfilexmls;
       for (int i = 1; i < 4; ++i) {
         std::string_view tag = web::kClientTags[static_cast<std::size_t>(i)];
         EXPECT_EQ(Element(last, tag).value_or("(missing)"), Expected(tag, q.FieldText(i)))
@@ -401,9 +364,7 @@ TEST_F(DemoRun, EveryRepairAndBudgetTheSimulatorTouchedIsOnTheStandInAsTheDataba
     for (auto [statement, budget] :
          {std::pair{"select codigo from reparaciones where fecha_aud + hora_aud >= :desde", false},
           {"select idreparacion from presupuestos where fecha_aud + hora_aud >= :desde", true}}) {
-      q.Close();
-      q.SQL().Clear();
-      q.SQL().Add(statement);
+      test::Load(q, {statement});
       q.ParamByName("desde").SetAsDateTime(r.start);
       q.Open();
       for (q.First(); !q.Eof(); q.Next()) {
@@ -426,14 +387,14 @@ TEST_F(DemoRun, EveryRepairAndBudgetTheSimulatorTouchedIsOnTheStandInAsTheDataba
     auto documents = DocumentsFor(
         {"aupload_nueva_reparacion.aspx", "aupload_editar_reparacion.aspx"}, "Orden", code);
     Read([&](db::TMDOQuery& q) {
-      q.Close();
-      q.SQL().Clear();
-      q.SQL().Add(
-          "select r.codigo, r.cliente, t.nombre, a.marca, a.modelo, r.ns, r.falla, r.fechaingreso,"
-          " p.estado, r.estado, p.fecha, p.detalle, m.codigo, p.total from reparaciones r"
-          " left join aparato a on a.ns = r.ns left join tipo_aparato t on t.codigo = a.tipoaparato"
-          " left join presupuestos p on p.idreparacion = r.codigo"
-          " left join monedas m on m.codigo = p.moneda where r.codigo = :codigo");
+      test::Load(
+          q,
+          {"select r.codigo, r.cliente, t.nombre, a.marca, a.modelo, r.ns, r.falla, r.fechaingreso,"
+           " p.estado, r.estado, p.fecha, p.detalle, m.codigo, p.total from reparaciones r"
+           " left join aparato a on a.ns = r.ns left join tipo_aparato t on t.codigo = "
+           "a.tipoaparato"
+           " left join presupuestos p on p.idreparacion = r.codigo"
+           " left join monedas m on m.codigo = p.moneda where r.codigo = :codigo"});
       q.ParamByName("codigo").SetAsInteger(code);
       q.Open();
       ASSERT_FALSE(q.IsEmpty());
@@ -446,16 +407,16 @@ TEST_F(DemoRun, EveryRepairAndBudgetTheSimulatorTouchedIsOnTheStandInAsTheDataba
                              (budget_tag && (budget_changed || repair_changed));
         const Call* last = nullptr;
         for (const Call* call : documents) {
-          if (Element(call->document, tag)) last = call;
+          if (Element(call->readfilexmls, tag)) last = call;
         }
         if (!last) {
           EXPECT_FALSE(must_be_there) << "repair " << code << ": no document carried " << tag;
           continue;
         }
-        EXPECT_EQ(*Element(last->document, tag), Expected(tag, q.FieldText(i)))
+        EXPECT_EQ(*Element(last->readfilexmls, tag), Expected(tag, q.FieldText(i)))
             << "repair " << code << ", the last document with " << tag << " (" << last->page
             << "):\n"
-            << last->document;
+            << last->readfilexmls;
       }
     });
   }

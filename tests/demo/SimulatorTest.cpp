@@ -53,9 +53,7 @@ class SimulatorTest : public ::testing::Test {
     std::vector<std::string> values;
     db::RunUnitOfWork(*observer_, [&] {
       db::TMDOQuery& q = observer_->Consulta;
-      q.Close();
-      q.SQL().Clear();
-      q.SQL().Add(sql);
+      test::Load(q, {sql});
       q.Open();
       for (q.First(); !q.Eof(); q.Next()) values.emplace_back(q.FieldText(0));
     });

@@ -134,10 +134,7 @@ TEST_F(ConfBDTest, AMissingConfigIniIsReportedOnOpeningAndOnSavingAndNothingIsWr
   EXPECT_TRUE(form.isVisible());
 
   boxes.Clear();
-  form.txtservidor->setText(QStringLiteral("a"));
-  form.txtUsuario->setText(QStringLiteral("b"));
-  form.txtClave->setText(QStringLiteral("c"));
-  form.txtruta->setText(QStringLiteral("d"));
+  Fill(form, "a", "b", "c", "d");
   boxes.SetNextAnswer(IDYES);
   form.btnGuardar->click();
   auto shown = boxes.Boxes();

@@ -8,9 +8,7 @@ namespace fesko::test {
 // Accented letters are Windows-1252 bytes, as the workshop system stores them. The repair 100
 // has two budgets and the repair 101 none; empresa has a second row nobody should see.
 const char kWorkshopRows[] =
-    "insert into empresa values ('Taller G\xFC"
-    "emes & C\xED"
-    "a', 'Av. Italia <1234>', "
+    "insert into empresa values ('Taller G\374emes & C\355a', 'Av. Italia <1234>', "
     "'Montevideo', 'Canelones', '11300', '099 123 456', 'taller@fesko.uy', 'www.fesko.uy');\n"
     "insert into empresa values ('Otra', 'x', 'x', 'x', 'x', 'x', 'x', 'x');\n"
     "insert into estadopresup values (1, 'Pendiente');\n"
@@ -20,8 +18,7 @@ const char kWorkshopRows[] =
     "insert into monedas values ('USD', 'D\xF3lares');\n"
     "insert into monedas values ('UYU', 'Pesos');\n"
     "insert into clientes (codigo, nombres, login, \"PASSWORD\") "
-    "values (1, 'Pe\xF1"
-    "a|Motores', 'jpena', 'clave<1>');\n"
+    "values (1, 'Pe\361a|Motores', 'jpena', 'clave<1>');\n"
     "insert into clientes (codigo, nombres, login, \"PASSWORD\") values (2, 'Ana', 'ana', null);\n"
     "insert into tipo_aparato values (1, 'Televisor');\n"
     "insert into aparato values ('NS1', 'Sony', 'KV-21', 1);\n"

@@ -28,112 +28,66 @@ std::string Document(std::initializer_list<std::string_view> lines) {
   return out;
 }
 
-std::string Item(std::string_view item,
-                 std::initializer_list<std::pair<const char*, const char*>> fields) {
-  std::string out = "<" + std::string(item) + ">";
-  for (auto [tag, value] : fields) {
-    out += "\r\n<" + std::string(tag) + ">" + value + "</" + tag + ">";
+// The company document: each field on a line of its own.
+std::string CompanyDocument(std::initializer_list<const char*> values) {
+  static const char* const kTags[] = {"EmpresaNombre", "EmpresaDireccion", "EmpresaLocalidad",
+                                      "EmpresaEstado", "EmpresaCP",        "EmpresaTelefono",
+                                      "EmpresaEmail",  "EmpresaWeb"};
+  std::string fields;
+  const char* const* tag = kTags;
+  for (const char* value : values) {
+    fields += "<" + std::string(*tag) + ">" + value + "</" + *tag + ">\r\n";
+    ++tag;
   }
-  return out + "\r\n</" + std::string(item) + ">";
+  return Document({"<Empresa>", fields + "</Empresa>"});
+}
+const std::string kCompanyDocument =
+    CompanyDocument({"Taller Güemes &amp; Cía", "Av. Italia &lt;1234&gt;", "Montevideo",
+                     "Canelones", "11300", "099 123 456", "taller@fesko.uy", "www.fesko.uy"});
+
+// A list document: `outer` and `list` around one `item` per row, its fields `tags` in order.
+using Rows = std::initializer_list<std::initializer_list<const char*>>;
+std::string ListDocument(std::string_view outer, std::string_view list, std::string_view item,
+                         std::initializer_list<const char*> tags, Rows rows) {
+  std::string items;
+  for (const auto& values : rows) {
+    items += "<" + std::string(item) + ">";
+    for (auto tag = tags.begin(), value = values.begin(); tag != tags.end(); ++tag, ++value) {
+      items += "\r\n<" + std::string(*tag) + ">" + *value + "</" + *tag + ">";
+    }
+    items += "\r\n</" + std::string(item) + ">\r\n";
+  }
+  return Document({"<" + std::string(outer) + ">", "<" + std::string(list) + ">",
+                   items + "</" + std::string(list) + ">", "</" + std::string(outer) + ">"});
+}
+std::string CodeNames(std::string_view outer, std::string_view list, std::string_view item,
+                      Rows rows) {
+  return ListDocument(outer, list, item, {"Codigo", "Nombre"}, rows);
 }
 
-const std::string kCompanyDocument = Document({
-    "<Empresa>",
-    "<EmpresaNombre>Taller Güemes &amp; Cía</EmpresaNombre>",
-    "<EmpresaDireccion>Av. Italia &lt;1234&gt;</EmpresaDireccion>",
-    "<EmpresaLocalidad>Montevideo</EmpresaLocalidad>",
-    "<EmpresaEstado>Canelones</EmpresaEstado>",
-    "<EmpresaCP>11300</EmpresaCP>",
-    "<EmpresaTelefono>099 123 456</EmpresaTelefono>",
-    "<EmpresaEmail>taller@fesko.uy</EmpresaEmail>",
-    "<EmpresaWeb>www.fesko.uy</EmpresaWeb>",
-    "</Empresa>",
-});
-
-const std::string kBudgetStatesDocument = Document({
-    "<Estados>",
-    "<ListaEstados>",
-    Item("Estado", {{"Codigo", "1"}, {"Nombre", "Pendiente"}}),
-    Item("Estado", {{"Codigo", "2"}, {"Nombre", "Aprobado &amp; cobrado"}}),
-    "</ListaEstados>",
-    "</Estados>",
-});
-const std::string kCurrenciesDocument = Document({
-    "<Monedas>",
-    "<ListaMonedas>",
-    Item("Moneda", {{"Codigo", "USD"}, {"Nombre", "Dolares"}}),
-    Item("Moneda", {{"Codigo", "UYU"}, {"Nombre", "Pesos"}}),
-    "</ListaMonedas>",
-    "</Monedas>",
-});
-const std::string kClientsDocument = Document({
-    "<Clientes>",
-    "<ListaClientes>",
-    Item("Cliente", {{"Codigo", "1"},
-                     {"Nombre", "Pena Motores"},
-                     {"Login", "jpena"},
-                     {"Password", "clave&lt;1&gt;"}}),
-    Item("Cliente", {{"Codigo", "2"}, {"Nombre", "Ana"}, {"Login", "ana"}, {"Password", ""}}),
-    "</ListaClientes>",
-    "</Clientes>",
-});
+const std::string kBudgetStatesDocument = CodeNames(
+    "Estados", "ListaEstados", "Estado", {{"1", "Pendiente"}, {"2", "Aprobado &amp; cobrado"}});
+const std::string kCurrenciesDocument =
+    CodeNames("Monedas", "ListaMonedas", "Moneda", {{"USD", "Dolares"}, {"UYU", "Pesos"}});
+const std::string kStatesDocument = CodeNames("EstadosReparaciones", "ListaEstados", "Estado",
+                                              {{"1", "En diagnostico"}, {"2", "Terminado"}});
+const std::string kClientsDocument =
+    ListDocument("Clientes", "ListaClientes", "Cliente", {"Codigo", "Nombre", "Login", "Password"},
+                 {{"1", "Pena Motores", "jpena", "clave&lt;1&gt;"}, {"2", "Ana", "ana", ""}});
 // The repair with two budgets comes once per budget, the one without a budget once.
-const std::string kRepairsDocument = Document({
-    "<Reparaciones>",
-    "<ListaReparaciones>",
-    Item("Reparacion", {{"Orden", "100"},
-                        {"Cliente", "1"},
-                        {"TipoDeEquipo", "Televisor"},
-                        {"Marca", "Sony"},
-                        {"Modelo", "KV-21"},
-                        {"NS", "NS1"},
-                        {"Falla", "No enciende"},
-                        {"FechaDeIngreso", "01/03/2024"},
-                        {"Estado", "1"},
-                        {"EstadoRep", "1"},
-                        {"FechaDePresupuesto", "03/03/2024"},
-                        {"InformeAlCliente", "Fuente"},
-                        {"MonedasCodigo", "USD"},
-                        {"Total", "1500.5"}}),
-    Item("Reparacion", {{"Orden", "100"},
-                        {"Cliente", "1"},
-                        {"TipoDeEquipo", "Televisor"},
-                        {"Marca", "Sony"},
-                        {"Modelo", "KV-21"},
-                        {"NS", "NS1"},
-                        {"Falla", "No enciende"},
-                        {"FechaDeIngreso", "01/03/2024"},
-                        {"Estado", "2"},
-                        {"EstadoRep", "1"},
-                        {"FechaDePresupuesto", "04/03/2024"},
-                        {"InformeAlCliente", "Placa"},
-                        {"MonedasCodigo", "UYU"},
-                        {"Total", "20"}}),
-    Item("Reparacion", {{"Orden", "101"},
-                        {"Cliente", "2"},
-                        {"TipoDeEquipo", ""},
-                        {"Marca", ""},
-                        {"Modelo", ""},
-                        {"NS", "NS9"},
-                        {"Falla", "Pantalla rota"},
-                        {"FechaDeIngreso", "02/03/2024"},
-                        {"Estado", ""},
-                        {"EstadoRep", "2"},
-                        {"FechaDePresupuesto", ""},
-                        {"InformeAlCliente", ""},
-                        {"MonedasCodigo", ""},
-                        {"Total", ""}}),
-    "</ListaReparaciones>",
-    "</Reparaciones>",
-});
-const std::string kStatesDocument = Document({
-    "<EstadosReparaciones>",
-    "<ListaEstados>",
-    Item("Estado", {{"Codigo", "1"}, {"Nombre", "En diagnostico"}}),
-    Item("Estado", {{"Codigo", "2"}, {"Nombre", "Terminado"}}),
-    "</ListaEstados>",
-    "</EstadosReparaciones>",
-});
+const std::string kRepairsDocument = ListDocument(
+    "Reparaciones", "ListaReparaciones", "Reparacion",
+    {"Orden", "Cliente", "TipoDeEquipo", "Marca", "Modelo", "NS", "Falla", "FechaDeIngreso",
+     "Estado", "EstadoRep", "FechaDePresupuesto", "InformeAlCliente", "MonedasCodigo", "Total"},
+    {{"100", "1", "Televisor", "Sony", "KV-21", "NS1", "No enciende", "01/03/2024", "1", "1",
+      "03/03/2024", "Fuente", "USD", "1500.5"},
+     {"100", "1", "Televisor", "Sony", "KV-21", "NS1", "No enciende", "01/03/2024", "2", "1",
+      "04/03/2024", "Placa", "UYU", "20"},
+     {"101", "2", "", "", "", "NS9", "Pantalla rota", "02/03/2024", "", "2", "", "", "", ""}});
+
+// The column titles and widths of the clients' grid, in every dialog that shows one.
+const std::vector<std::string> kClientTitles = {"Código 50", "Nombre 115", "Login 74",
+                                                "Password 73"};
 
 class InitialLoadTest : public test::DialogTest {
  protected:
@@ -227,12 +181,7 @@ TEST_F(InitialLoadTest, AnEmptyCompanyTableSendsEightEmptyElements) {
   form.btninicial->click();
   auto calls = web->Received();
   ASSERT_EQ(calls.size(), 1u);
-  EXPECT_EQ(calls[0].readfilexmls,
-            Document({"<Empresa>", "<EmpresaNombre></EmpresaNombre>",
-                      "<EmpresaDireccion></EmpresaDireccion>",
-                      "<EmpresaLocalidad></EmpresaLocalidad>", "<EmpresaEstado></EmpresaEstado>",
-                      "<EmpresaCP></EmpresaCP>", "<EmpresaTelefono></EmpresaTelefono>",
-                      "<EmpresaEmail></EmpresaEmail>", "<EmpresaWeb></EmpresaWeb>", "</Empresa>"}));
+  EXPECT_EQ(calls[0].readfilexmls, CompanyDocument({"", "", "", "", "", "", "", ""}));
 }
 
 TEST_F(InitialLoadTest, ACompanyFailureLeavesTheDialogBusyAndF9SendsAgain) {
@@ -292,6 +241,11 @@ TEST_F(InitialLoadTest, EveryListModeHasItsCaptionsGridDocumentAndService) {
     std::string page, document, success;
   };
   const std::vector<std::string> codeName = {"Código 64", "Nombre 250"};
+  const std::vector<std::string> repairTitles = {
+      "Orden 40",       "Cliente 40",    "Tipo Equipo 70",   "Marca 70",
+      "Modelo 75",      "NS 40",         "Falla 100",        "Fecha Ing. 65",
+      "Estado 65",      "Estado Rep 65", "Fecha Presup. 65", "Informe 100",
+      "Cod. Moneda 40", "Total 55"};
   const std::vector<Expected> modes = {
       {1, u"Estados", "Inicializar Estados", "Inicializar Estados", "Lista de Estados",
        "Inicializar Estados [F9]", codeName, 2, "aupload_inicializar_estados.aspx",
@@ -299,30 +253,12 @@ TEST_F(InitialLoadTest, EveryListModeHasItsCaptionsGridDocumentAndService) {
       {2, u"Monedas", "Inicializar Monedas", "Inicializar Monedas", "Lista de Monedas",
        "Inicializar Monedas [F9]", codeName, 2, "aupload_inicializar_monedas.aspx",
        kCurrenciesDocument, "Se Registraron Con Exito los Datos de Inicializacion de Monedas"},
-      {3,
-       u"Clientes",
-       "Inicializar Clientes",
-       "Inicializar Clientes",
-       "Lista de Clientes",
-       "Inicializar Clientes [F9]",
-       {"Código 50", "Nombre 115", "Login 74", "Password 73"},
-       2,
-       "aupload_inicializar_clientes.aspx",
-       kClientsDocument,
-       "Se Registraron Con Exito los Datos de Inicializacion de Clientes"},
-      {4,
-       u"Reparaciones",
-       "Inicializar Reparaciones",
-       "Inicializar Reparacion",
-       "Reparaciones",
-       "Inicializar Reparaciones [F9]",
-       {"Orden 40", "Cliente 40", "Tipo Equipo 70", "Marca 70", "Modelo 75", "NS 40", "Falla 100",
-        "Fecha Ing. 65", "Estado 65", "Estado Rep 65", "Fecha Presup. 65", "Informe 100",
-        "Cod. Moneda 40", "Total 55"},
-       3,
-       "aupload_inicializar_reparaciones.aspx",
-       kRepairsDocument,
-       "Se Registraron Con Exito los Datos de Reparaciones"},
+      {3, u"Clientes", "Inicializar Clientes", "Inicializar Clientes", "Lista de Clientes",
+       "Inicializar Clientes [F9]", kClientTitles, 2, "aupload_inicializar_clientes.aspx",
+       kClientsDocument, "Se Registraron Con Exito los Datos de Inicializacion de Clientes"},
+      {4, u"Reparaciones", "Inicializar Reparaciones", "Inicializar Reparacion", "Reparaciones",
+       "Inicializar Reparaciones [F9]", repairTitles, 3, "aupload_inicializar_reparaciones.aspx",
+       kRepairsDocument, "Se Registraron Con Exito los Datos de Reparaciones"},
       {5, u"Estados de Reparaciones", "Inicializar Estados", "Inicializar Estados",
        "Lista de Estados", "Inicializar Estados [F9]", codeName, 2,
        "aupload_inicializar_estados_reparaciones.aspx", kStatesDocument,
@@ -401,12 +337,9 @@ TEST_F(InitialLoadTest, AnEmptyTableIsStillSentAndRowsAddedLaterAreSentToo) {
 
   auto calls = web->Received();
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].readfilexmls,
-            Document({"<Monedas>", "<ListaMonedas>", "</ListaMonedas>", "</Monedas>"}));
+  EXPECT_EQ(calls[0].readfilexmls, CodeNames("Monedas", "ListaMonedas", "Moneda", {}));
   EXPECT_EQ(calls[1].readfilexmls,
-            Document({"<Monedas>", "<ListaMonedas>",
-                      Item("Moneda", {{"Codigo", "EUR"}, {"Nombre", "Euros"}}), "</ListaMonedas>",
-                      "</Monedas>"}));
+            CodeNames("Monedas", "ListaMonedas", "Moneda", {{"EUR", "Euros"}}));
   EXPECT_EQ(GridRowCount(form.Grillaestados), 2);  // the grid is as it was when opened
   EXPECT_EQ(boxes.Boxes().back().flags, 64);
 }
@@ -491,8 +424,7 @@ TEST_F(InitialLoadTest, InitialiseEverythingSendsFiveDocumentsInOrder) {
   EXPECT_EQ(GridRowCount(form.Grillaclientes), 4);
   EXPECT_EQ(GridRowCount(form.Grillareparaciones), 5);
   EXPECT_EQ(GridCell(form.Grillaestados, 1, 2), QStringLiteral("Aprobado & cobrado"));
-  EXPECT_EQ(GridTitles(form.Grillaclientes),
-            (std::vector<std::string>{"Código 50", "Nombre 115", "Login 74", "Password 73"}));
+  EXPECT_EQ(GridTitles(form.Grillaclientes), kClientTitles);
   EXPECT_EQ(form.Grillareparaciones->horizontalScrollBarPolicy(), Qt::ScrollBarAsNeeded);
   EXPECT_EQ(QApplication::focusWidget(), form.btnIniciartodo);
 

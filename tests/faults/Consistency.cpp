@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -27,26 +28,23 @@ namespace {
 // The names the web service expects, written out here rather than taken from the program, so
 // that a wrong tag in the program shows as a difference.
 using Tags = std::vector<std::string>;
-const Tags kClient = {"Codigo", "Nombre", "Login", "Password"};
-const Tags kRepair = {"Orden",
-                      "Cliente",
-                      "TipoDeEquipo",
-                      "Marca",
-                      "Modelo",
-                      "NS",
-                      "Falla",
-                      "FechaDeIngreso",
-                      "Estado",
-                      "EstadoRep",
-                      "FechaDePresupuesto",
-                      "InformeAlCliente",
-                      "MonedasCodigo",
-                      "Total"};
-const Tags kRepairState = {
-    "Orden",         "Estado", "EstadoRep", "FechaDePresupuesto", "InformeAlCliente",
-    "MonedasCodigo", "Total"};
-const Tags kBudgetState = {"Orden",         "Estado", "FechaDePresupuesto", "InformeAlCliente",
-                           "MonedasCodigo", "Total"};
+// The names in `names`, separated by blanks.
+Tags Words(const std::string& names) {
+  std::istringstream in(names);
+  return Tags(std::istream_iterator<std::string>(in), {});
+}
+const Tags kClient = Words("Codigo Nombre Login Password");
+const Tags kRepair = Words(
+    "Orden Cliente TipoDeEquipo Marca Modelo NS Falla FechaDeIngreso Estado EstadoRep "
+    "FechaDePresupuesto InformeAlCliente MonedasCodigo Total");
+const Tags kRepairState =
+    Words("Orden Estado EstadoRep FechaDePresupuesto InformeAlCliente MonedasCodigo Total");
+const Tags kBudgetState =
+    Words("Orden Estado FechaDePresupuesto InformeAlCliente MonedasCodigo Total");
+const Tags kCompany = Words(
+    "EmpresaNombre EmpresaDireccion EmpresaLocalidad EmpresaEstado EmpresaCP EmpresaTelefono "
+    "EmpresaEmail EmpresaWeb");
+const Tags kCodeName = Words("Codigo Nombre");
 constexpr char kHeader[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
 
 // Positions in a repair row (the 14 repair tags) by what they describe.
@@ -60,33 +58,22 @@ enum class Kind { Client, Repair };
 struct Page {
   std::string_view page;
   Kind kind;
-  std::string_view record;          // the record element, or the collection's item element
-  std::string_view outer, list;     // the collection's wrappers; empty for a record
-  std::vector<const Tags*> shapes;  // the tag lists a record on this page may have
+  std::string_view record;            // the record element, or the collection's item element
+  std::string_view outer, list;       // the collection's wrappers; empty for a record
+  const Tags* shape;                  // the tags of a record on this page
+  const Tags* other_shape = nullptr;  // those of its other kind of record, if any
 };
 const std::vector<Page>& Pages() {
   static const std::vector<Page> pages = {
-      {"aupload_nuevo_cliente.aspx", Kind::Client, "Cliente", "", "", {&kClient}},
-      {"aupload_editar_cliente.aspx", Kind::Client, "Cliente", "", "", {&kClient}},
-      {"aupload_inicializar_clientes.aspx",
-       Kind::Client,
-       "Cliente",
-       "Clientes",
-       "ListaClientes",
-       {&kClient}},
-      {"aupload_nueva_reparacion.aspx", Kind::Repair, "Reparacion", "", "", {&kRepair}},
-      {"aupload_editar_reparacion.aspx",
-       Kind::Repair,
-       "Reparacion",
-       "",
-       "",
-       {&kRepairState, &kBudgetState}},
-      {"aupload_inicializar_reparaciones.aspx",
-       Kind::Repair,
-       "Reparacion",
-       "Reparaciones",
-       "ListaReparaciones",
-       {&kRepair}},
+      {"aupload_nuevo_cliente.aspx", Kind::Client, "Cliente", "", "", &kClient},
+      {"aupload_editar_cliente.aspx", Kind::Client, "Cliente", "", "", &kClient},
+      {"aupload_inicializar_clientes.aspx", Kind::Client, "Cliente", "Clientes", "ListaClientes",
+       &kClient},
+      {"aupload_nueva_reparacion.aspx", Kind::Repair, "Reparacion", "", "", &kRepair},
+      {"aupload_editar_reparacion.aspx", Kind::Repair, "Reparacion", "", "", &kRepairState,
+       &kBudgetState},
+      {"aupload_inicializar_reparaciones.aspx", Kind::Repair, "Reparacion", "Reparaciones",
+       "ListaReparaciones", &kRepair},
   };
   return pages;
 }
@@ -99,39 +86,17 @@ struct ListPage {
   std::string_view item;
   void (*statement)(db::TMDOQuery&);
   bool escape_only;  // the company's values are only escaped and trimmed
-  Tags tags;
+  const Tags* tags;
 };
 const std::vector<ListPage>& ListPages() {
   static const std::vector<ListPage> pages = {
-      {"aupload_inicializar_empresa.aspx",
-       "",
-       "",
-       "Empresa",
-       db::ReadCompany,
-       true,
-       {"EmpresaNombre", "EmpresaDireccion", "EmpresaLocalidad", "EmpresaEstado", "EmpresaCP",
-        "EmpresaTelefono", "EmpresaEmail", "EmpresaWeb"}},
-      {"aupload_inicializar_estados.aspx",
-       "Estados",
-       "ListaEstados",
-       "Estado",
-       db::ListBudgetStates,
-       false,
-       {"Codigo", "Nombre"}},
-      {"aupload_inicializar_estados_reparaciones.aspx",
-       "EstadosReparaciones",
-       "ListaEstados",
-       "Estado",
-       db::ListStates,
-       false,
-       {"Codigo", "Nombre"}},
-      {"aupload_inicializar_monedas.aspx",
-       "Monedas",
-       "ListaMonedas",
-       "Moneda",
-       db::ListCurrencies,
-       false,
-       {"Codigo", "Nombre"}},
+      {"aupload_inicializar_empresa.aspx", "", "", "Empresa", db::ReadCompany, true, &kCompany},
+      {"aupload_inicializar_estados.aspx", "Estados", "ListaEstados", "Estado",
+       db::ListBudgetStates, false, &kCodeName},
+      {"aupload_inicializar_estados_reparaciones.aspx", "EstadosReparaciones", "ListaEstados",
+       "Estado", db::ListStates, false, &kCodeName},
+      {"aupload_inicializar_monedas.aspx", "Monedas", "ListaMonedas", "Moneda", db::ListCurrencies,
+       false, &kCodeName},
   };
   return pages;
 }
@@ -255,8 +220,7 @@ void Take(WebState& state, const StandIn::Call& call, int number) {
     std::vector<xmlNode*> fields = Elements(record);
     Tags tags;
     for (xmlNode* field : fields) tags.emplace_back(Name(field));
-    bool known = false;
-    for (const Tags* shape : page->shapes) known = known || *shape == tags;
+    bool known = *page->shape == tags || (page->other_shape && *page->other_shape == tags);
     if (!known) {
       std::string found;
       for (const auto& tag : tags) found += " " + tag;
@@ -418,9 +382,7 @@ std::set<int> Codes(db::TDataModule1& data, const std::string& sql,
   std::set<int> codes;
   db::RunUnitOfWork(data, [&] {
     db::TMDOQuery& q = data.consultaestado;
-    q.Close();
-    q.SQL().Clear();
-    q.SQL().Add(sql);
+    Load(q, {sql});
     bind(q);
     q.Open();
     for (q.First(); !q.Eof(); q.Next()) codes.insert(q.Fields(0).AsInteger());
@@ -470,7 +432,7 @@ void CompareLists(db::TDataModule1& data, const std::vector<StandIn::Call>& call
     }
     auto rows = AllRows(data, page.statement);
     // The company sends its first row only, and eight empty values for an empty table.
-    if (page.outer.empty()) rows.resize(1, std::vector<std::string>(page.tags.size()));
+    if (page.outer.empty()) rows.resize(1, std::vector<std::string>(page.tags->size()));
     if (records.size() != rows.size()) {
       out.push_back(where + ": " + std::to_string(records.size()) + " records on the web, " +
                     std::to_string(rows.size()) + " rows in the database");
@@ -480,7 +442,7 @@ void CompareLists(db::TDataModule1& data, const std::vector<StandIn::Call>& call
       std::vector<xmlNode*> fields = Elements(records[r]);
       Tags tags;
       for (xmlNode* field : fields) tags.emplace_back(Name(field));
-      if (Name(records[r]) != page.item || tags != page.tags) {
+      if (Name(records[r]) != page.item || tags != *page.tags) {
         out.push_back(where + ": record " + std::to_string(r + 1) + " is not a <" +
                       std::string(page.item) + "> with the expected fields");
         continue;

@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -135,9 +134,9 @@ class ProcessFaults : public ::testing::Test {
   }
   std::string Err() { return dunmar_ ? dunmar_->Stderr() : std::string(); }
 
-  // Waits until the web service holds the workshop as the database holds it, and returns what
-  // still differs when the time is up.
-  std::vector<std::string> Settle(std::chrono::seconds limit = 120s) {
+  // Waits until the web service holds the workshop as the database holds it; when the time is
+  // up first, fails the test with what still differs.
+  bool ExpectSettled(std::chrono::seconds limit = 120s) {
     WebConsistency check(attachment_);
     std::vector<std::string> differences;
     WaitUntil(limit, [&] {
@@ -145,7 +144,8 @@ class ProcessFaults : public ::testing::Test {
       differences = check.Differences(*web_);
       return differences.empty();
     });
-    return differences;
+    if (!differences.empty()) ADD_FAILURE() << Describe(differences) << Err();
+    return differences.empty();
   }
   std::vector<std::string> Overshoots() {
     WebConsistency check(attachment_);
@@ -195,8 +195,7 @@ TEST_F(ProcessFaults, QuotedAndPaddedValuesConnectAndTheCatchUpSendsEverything) 
            DbPassword() + "\"\nrutabd=\"" + PathOf(attachment_) + "\"\n" +
            Replaced(kOldMarkers, "cliente=0", "cliente = \"0\""));
   Start();
-  auto differences = Settle();
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled();
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_EQ(Err().find("Error"), std::string::npos) << Err();
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
@@ -252,8 +251,7 @@ TEST_F(ProcessFaults, AMarkerThatCannotBeReadIsReportedAndNeverSkipsAChange) {
     // The operator puts the value right; the next start sends everything since the old markers.
     WriteIni(Conexion() + kOldMarkers);
     Start();
-    auto differences = Settle();
-    EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+    ExpectSettled();
     EXPECT_EQ(Stop(), 0) << Err();
     EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
   }
@@ -272,8 +270,7 @@ TEST_F(ProcessFaults, MarkersWrittenUnderOtherDateFormatsAreReadAsTheyWereMeant)
     }
     WriteIni(Conexion() + markers);
     Start();
-    auto differences = Settle();
-    EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+    ExpectSettled();
     EXPECT_EQ(Stop(), 0) << Err();
     EXPECT_EQ(Err().find("[Dunmar]"), std::string::npos) << Err();
   }
@@ -303,8 +300,7 @@ TEST_F(ProcessFaults, AReadOnlyConfigIniIsReportedAndNothingIsLost) {
   fs::permissions(Ini(), fs::perms::owner_read | fs::perms::owner_write);
   web_->Reset();
   Start();
-  auto differences = Settle();
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled();
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_NE(ReadFile(Ini()), before);
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
@@ -347,8 +343,7 @@ TEST_F(ProcessFaults, StoppedOrKilledInTheMiddleOfTheCatchUpItCatchesUpOnTheNext
       "insert into clientes (codigo, nombres, login, \"PASSWORD\") "
       "values (900, 'Cliente nuevo en la puesta al día', 'l900', 'c900');");
   FastWeb();
-  auto differences = Settle(90s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(90s);
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_NE(ReadFile(Ini()), before) << "the finished pass moves the markers";
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
@@ -359,8 +354,7 @@ TEST_F(ProcessFaults, ABurstOfFiveHundredChangesAgainstASlowWebServiceLosesNone)
   Sql(BulkRows(50));  // clients and repairs 100 to 149
   WriteIni(Conexion() + kOldMarkers);
   Start();
-  auto differences = Settle();
-  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_TRUE(ExpectSettled());
 
   // 500 changes, each committed on its own as fast as the server takes them: new clients and
   // repairs, and several edits of the same rows, so only the last value may be on the web.
@@ -390,8 +384,7 @@ TEST_F(ProcessFaults, ABurstOfFiveHundredChangesAgainstASlowWebServiceLosesNone)
   }
   SlowWeb("0.02");
   Sql(burst);
-  differences = Settle(180s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(180s);
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_EQ(Err().find("Error"), std::string::npos) << Err();
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
@@ -404,8 +397,7 @@ TEST_F(ProcessFaults, AWebOutageShowsOneBoxAndEverythingArrivesOnceTheWebAnswers
   MakeWorkshop();
   WriteIni(Conexion() + kOldMarkers);
   Start();
-  auto differences = Settle();
-  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_TRUE(ExpectSettled());
   const std::size_t boxes_before = BoxesIn(Err());
   web_->Fail("*", "500fault");
   std::string changes;
@@ -438,8 +430,7 @@ TEST_F(ProcessFaults, AWebOutageShowsOneBoxAndEverythingArrivesOnceTheWebAnswers
   std::size_t tried = failed().second;
   ASSERT_TRUE(WaitUntil(75s, [&] { return failed().second > tried; })) << Err();
   FastWeb();
-  differences = Settle(90s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(90s);
   EXPECT_EQ(BoxesIn(Err()) - boxes_before, 1u) << Err();
   EXPECT_EQ(Stop(), 0) << Err();
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
@@ -507,8 +498,7 @@ TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedOnceAndThe
   FastWeb();
   ASSERT_TRUE(WaitUntil(90s, [&] { return Err().find(kBackHint) != std::string::npos; })) << Err();
   Sql("insert into clientes (codigo, nombres) values (701, 'Tras la vuelta');");
-  auto differences = Settle(90s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(90s);
   EXPECT_EQ(Count(Err(), "[error de consulta]"), 1u) << "one box for the loss\n" << Err();
   EXPECT_EQ(Count(Err(), "[Dunmar]") + Count(Err(), "[Application Error]"), 0u) << Err();
   EXPECT_EQ(Count(Err(), kLostHint), 1u) << Err();
@@ -519,8 +509,7 @@ TEST_F(PrivateServerFaults, TheServerStoppedDuringTheCatchUpIsReportedOnceAndThe
 TEST_F(PrivateServerFaults, TheServerKilledWhileIdleIsFoundAndEverythingArrivesOnceItIsBack) {
   WriteIni(Conexion(Host()) + kOldMarkers);
   Start();
-  auto differences = Settle();
-  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_TRUE(ExpectSettled());
   // The web service fails first, so both troubles stand at once.
   web_->Fail("*", "404");
   Sql("update clientes set nombres = 'Antes de la caída' where codigo = 3;");
@@ -540,8 +529,7 @@ TEST_F(PrivateServerFaults, TheServerKilledWhileIdleIsFoundAndEverythingArrivesO
   Sql("update clientes set nombres = 'De vuelta' where codigo = 2;\n"
       "insert into reparaciones (codigo, cliente, ns, falla, fechaingreso, estado) "
       "values (700, 700, 'TV-1', 'Tras la vuelta', current_date, 1);");
-  differences = Settle(90s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(90s);
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
   const std::string err = Err();
   EXPECT_EQ(Count(err, "[error de consulta] Se perdió la conexión con la base de datos"), 1u)
@@ -580,16 +568,14 @@ TEST_F(PrivateServerFaults, EventsThatNeverComeAreReportedOnceAndTheSweepDeliver
 
   WriteIni(Conexion(Host()) + kOldMarkers);
   Start();
-  auto differences = Settle();
-  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_TRUE(ExpectSettled());
   const char kWaitBox[] =
       "[Dunmar] No se puede esperar los avisos de la base de datos (error 335544726)";
   ASSERT_TRUE(WaitUntil(30s, [&] { return Err().find(kWaitBox) != std::string::npos; })) << Err();
   Sql("update clientes set nombres = 'Sin avisos' where codigo = 1;\n"
       "insert into clientes (codigo, nombres) values (800, 'Sin avisos');\n"
       "update presupuestos set total = 123 where idreparacion = 1;");
-  differences = Settle(90s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(90s);
   // The liveness check has run at least once by now: the query attachment answers, so nothing
   // is lost and nothing attaches again.
   const std::string err = Err();

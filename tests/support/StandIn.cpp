@@ -8,8 +8,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "tests/support/TestDatabase.h"
 
@@ -18,13 +16,9 @@ namespace {
 
 const char kPython[] = "/usr/bin/python3";  // the stand-in needs Debian's spyne
 
+// What `command` printed, without its final line breaks.
 std::string Run(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    ::pclose(pipe);
-  }
+  std::string output = Capture(command);
   while (!output.empty() && output.back() == '\n') output.pop_back();
   return output;
 }
@@ -106,19 +100,27 @@ void StandIn::Post(const std::string& what, const std::string& json) const {
   curl_easy_cleanup(curl);
 }
 
-std::vector<StandIn::Call> StandIn::Received(std::string_view page) const {
-  auto out = dir_ / "received";
-  std::filesystem::remove_all(out);
-  std::filesystem::create_directories(out);
+std::vector<StandIn::Call> ReceivedAt(const std::string& base,
+                                      const std::filesystem::path& scratch) {
+  std::filesystem::remove_all(scratch);
+  std::filesystem::create_directories(scratch);
   int count = std::stoi("0" + Run(std::string(kPython) + " " + SourceDir() +
-                                  "/tests/support/received.py " + base_ + " " + out.string()));
-  std::vector<Call> calls;
+                                  "/tests/support/received.py " + base + " " + scratch.string()));
+  std::vector<StandIn::Call> calls;
   for (int n = 1; n <= count; ++n) {
-    auto field = [&](const char* name) { return ReadFile(out / (std::to_string(n) + "." + name)); };
-    Call call{field("page"), field("soapaction"), field("idcompra"), field("accepted"),
-              field("readfilexmls")};
-    if (page.empty() || call.page == page) calls.push_back(std::move(call));
+    auto field = [&](const char* name) {
+      return ReadFile(scratch / (std::to_string(n) + "." + name));
+    };
+    calls.push_back({field("page"), field("soapaction"), field("idcompra"), field("accepted"),
+                     field("readfilexmls")});
   }
+  std::filesystem::remove_all(scratch);
+  return calls;
+}
+
+std::vector<StandIn::Call> StandIn::Received(std::string_view page) const {
+  std::vector<Call> calls = ReceivedAt(base_, dir_ / "received");
+  std::erase_if(calls, [&](const Call& call) { return !page.empty() && call.page != page; });
   return calls;
 }
 

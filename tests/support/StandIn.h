@@ -50,4 +50,9 @@ class StandIn {
   std::string base_;
 };
 
+// Every call the stand-in serving at `base` received so far, in arrival order, read by way of
+// the folder `scratch`, which is made and removed again.
+std::vector<StandIn::Call> ReceivedAt(const std::string& base,
+                                      const std::filesystem::path& scratch);
+
 }  // namespace fesko::test

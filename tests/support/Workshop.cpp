@@ -11,6 +11,12 @@
 
 namespace fesko::test {
 
+void Load(db::TMDOQuery& query, std::initializer_list<std::string_view> lines) {
+  query.Close();
+  query.SQL().Clear();
+  for (std::string_view line : lines) query.SQL().Add(line);
+}
+
 std::unique_ptr<db::TDataModule1> ConnectedDataModule(const std::string& attachment) {
   auto data = std::make_unique<db::TDataModule1>();
   Connect(data->service, attachment);

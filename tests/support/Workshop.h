@@ -24,6 +24,9 @@ void Connect(Connection& connection, const std::string& attachment,
   connection.Open();
 }
 
+// Closes `query` and gives it the statement `lines`.
+void Load(db::TMDOQuery& query, std::initializer_list<std::string_view> lines);
+
 // A data module with its query side attached to `attachment`.
 std::unique_ptr<db::TDataModule1> ConnectedDataModule(const std::string& attachment);
 

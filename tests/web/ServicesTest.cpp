@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "base/Errors.h"
+#include "tests/support/TestDatabase.h"
 #include "web/DownloadReply.h"
 #include "web/Services.h"
 #include "web/WebErrors.h"
@@ -52,13 +53,9 @@ TEST(ServiceCatalogue, EndpointIsTheBaseUrlFollowedDirectlyByThePage) {
 }
 
 TEST(ServiceCatalogue, EndpointThatIsNotHttpFailsWhenThePortIsOpened) {
-  try {
-    OpenServicePort(Service::download, u"");
-    ADD_FAILURE() << "an empty base URL was accepted";
-  } catch (const ESOAPHTTPException& error) {
-    EXPECT_EQ(error.Message(),
-              u"Invalid url 'adownload.aspx' - only supports 'http' and 'https' schemes");
-  }
+  EXPECT_EQ(
+      test::Catch<ESOAPHTTPException>([] { OpenServicePort(Service::download, u""); }).Message(),
+      u"Invalid url 'adownload.aspx' - only supports 'http' and 'https' schemes");
   EXPECT_THROW(OpenServicePort(Service::upload_nuevo_cliente, u"ftp://taller.example/"),
                ESOAPHTTPException);
 }

@@ -4,9 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "tests/support/StandIn.h"
 #include "web/RecordDocument.h"
@@ -50,22 +48,15 @@ class RepairRows : public RowSource {
 }  // namespace
 
 TEST_F(StandInCall, RecordDocumentsArriveIntact) {
-  std::vector<AnsiString> client = {"1532",
-                                    "  Pe\xF1"
-                                    "a N\xFA\xF1"
-                                    "ez & C\xED"
-                                    "a|Motores  ",
-                                    "j<pena>", "p&'\"w"};
+  std::vector<AnsiString> client = {"1532", "  Pe\361a N\372\361ez & C\355a|Motores  ", "j<pena>",
+                                    "p&'\"w"};
   WideString clientDocument = RecordDocument(BuildRecord(kClientRecord, kClientTags, client));
   EXPECT_EQ(OpenServicePort(Service::upload_editar_cliente, standIn->BaseUrl())
                 .Execute(42, clientDocument),
             u"OK");
 
   // The company document keeps its accents, which travel as UTF-8.
-  std::vector<AnsiString> company = {
-      "Taller G\xFC"
-      "emes & Hijos",
-      "Cami\xF3n 10 <b>"};
+  std::vector<AnsiString> company = {"Taller G\374emes & Hijos", "Cami\363n 10 <b>"};
   WideString companyDocument =
       RecordDocument(BuildRecord(kCompanyRecord, kCompanyTags, company, ValueEncoder::EscapeOnly));
   OpenServicePort(Service::upload_inicializar_empresa, standIn->BaseUrl())
@@ -84,9 +75,7 @@ TEST_F(StandInCall, RecordDocumentsArriveIntact) {
   EXPECT_EQ(calls[0].readfilexmls, WideToUtf8(clientDocument));
   EXPECT_EQ(calls[0].idcompra, "42");
   EXPECT_EQ(calls[1].readfilexmls, WideToUtf8(companyDocument));
-  EXPECT_NE(calls[1].readfilexmls.find("G\xC3\xBC"
-                                       "emes &amp; Hijos"),
-            std::string::npos);
+  EXPECT_NE(calls[1].readfilexmls.find("G\303\274emes &amp; Hijos"), std::string::npos);
   EXPECT_EQ(calls[2].readfilexmls, WideToUtf8(repairsDocument));
   EXPECT_EQ(calls[2].idcompra, "-5");
   for (const auto& call : calls) EXPECT_EQ(call.accepted, "1") << call.page;

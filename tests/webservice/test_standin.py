@@ -67,18 +67,24 @@ def free_port():
         return s.getsockname()[1]
 
 
-class StandInCase(unittest.TestCase):
-    """Runs one stand-in for the class; every test starts from a reset."""
+class ServedCase(unittest.TestCase):
+    """Runs one stand-in for the class, in a folder of its own, with the options `serve` gives."""
+    scheme = "http"
+
+    @classmethod
+    def serve(cls):
+        return []
 
     @classmethod
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="standin-test-")
+        options = cls.serve()
         cls.log = open(os.path.join(cls.tmp, "log"), "w")
         cls.proc = subprocess.Popen(
-            [PYTHON, STANDIN, "serve", "--port", "0", "--db", os.path.join(cls.tmp, "s.sqlite")],
-            stdout=subprocess.PIPE, stderr=cls.log, text=True)
+            [PYTHON, STANDIN, "serve", "--port", "0", "--db", os.path.join(cls.tmp, "s.sqlite")]
+            + options, stdout=subprocess.PIPE, stderr=cls.log, text=True)
         cls.base = cls.proc.stdout.readline().strip()
-        if not cls.base.startswith("http://127.0.0.1:"):
+        if not cls.base.startswith(cls.scheme + "://127.0.0.1:"):
             cls.proc.kill()
             raise RuntimeError("the stand-in did not start: %r" % cls.base)
         cls.port = int(cls.base.rsplit(":", 1)[1].strip("/"))
@@ -90,6 +96,10 @@ class StandInCase(unittest.TestCase):
         cls.proc.stdout.close()
         cls.log.close()
         shutil.rmtree(cls.tmp, ignore_errors=True)
+
+
+class StandInCase(ServedCase):
+    """Every test starts from a reset."""
 
     def setUp(self):
         self.control("POST", "reset", {})
@@ -427,12 +437,12 @@ class ServerTest(StandInCase):
         self.assertEqual(self.control("GET", "queue"), [])
 
 
-class TlsTest(unittest.TestCase):
+class TlsTest(ServedCase):
     """The stand-in serving HTTPS with a certificate of a throwaway authority."""
+    scheme = "https"
 
     @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="standin-tls-")
+    def serve(cls):
         path = lambda name: os.path.join(cls.tmp, name)
         with open(path("san"), "w") as f:
             f.write("subjectAltName=IP:127.0.0.1\n")
@@ -445,25 +455,8 @@ class TlsTest(unittest.TestCase):
                  path("ca.key"), "-CAcreateserial", "-days", "1", "-extfile", path("san"),
                  "-out", path("server.crt")]):
             subprocess.run(["openssl"] + command, check=True, capture_output=True, timeout=60)
-        cls.log = open(path("log"), "w")
-        cls.proc = subprocess.Popen(
-            [PYTHON, STANDIN, "serve", "--port", "0", "--db", path("s.sqlite"), "--tls-cert",
-             path("server.crt"), "--tls-key", path("server.key")],
-            stdout=subprocess.PIPE, stderr=cls.log, text=True)
-        cls.base = cls.proc.stdout.readline().strip()
-        if not cls.base.startswith("https://127.0.0.1:"):
-            cls.proc.kill()
-            raise RuntimeError("the stand-in did not start: %r" % cls.base)
-        cls.port = int(cls.base.rsplit(":", 1)[1].strip("/"))
         cls.trusting = ssl.create_default_context(cafile=path("ca.crt"))
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.proc.terminate()
-        cls.proc.wait(10)
-        cls.proc.stdout.close()
-        cls.log.close()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        return ["--tls-cert", path("server.crt"), "--tls-key", path("server.key")]
 
     def upload(self, conn, document):
         conn.request("POST", "/" + UPLOAD, envelope(3, document),
