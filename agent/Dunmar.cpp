@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "agent/InstanceLock.h"
 #include "agent/QtMessageBox.h"
 #include "agent/StopSignals.h"
 #include "agent/UPpal.h"
@@ -64,6 +65,13 @@ bool AnsweredInformationRequest(int argc, char** argv) {
   return false;
 }
 
+void SayAlreadyRunning() {
+  const std::string text = "Fesko ya está en marcha con el config.ini de " +
+                           fesko::ApplicationFolder() + ". Esta copia se cierra sin hacer nada.";
+  fesko::MessageBox(fesko::Utf8ToWide(text), fesko::AnsiToWide(fesko::kApplicationTitle),
+                    fesko::MB_OK | fesko::MB_ICONINFORMATION);
+}
+
 void Connect(fesko::db::TDataModule1& data) {
   using fesko::kConnectionSection;
   using fesko::ReadConfigString;
@@ -98,6 +106,14 @@ int main(int argc, char** argv) {
   // A tray agent: closing a box while the main window is hidden must not end the program.
   QApplication::setQuitOnLastWindowClosed(false);
   fesko::InstallQtMessageBoxes();
+  // One agent per workshop: a second start in the same folder (the autostart entry and the
+  // service both enabled, or a start from the menu) would upload every change twice and write
+  // its markers over the first's.
+  fesko::TInstanceLock lock(fesko::ApplicationFolder());
+  if (lock.HeldElsewhere()) {
+    SayAlreadyRunning();
+    return 0;
+  }
   try {
     auto data = std::make_unique<fesko::db::TDataModule1>();
     // The client library puts its own handler (which shuts the library down under the

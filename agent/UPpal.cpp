@@ -9,11 +9,13 @@
 #include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <utility>
 
 #include "agent/BusyCursor.h"
 #include "agent/QtUiThread.h"
+#include "agent/ServiceManager.h"
 #include "agent/TrayMenu.h"
 #include "base/ApplicationErrors.h"
 #include "base/MessageBox.h"
@@ -55,6 +57,13 @@ TFrmPpal::TFrmPpal(db::TDataModule1& data)
   Timer1->OnTimer = [this] { RunHandler([this] { Timer1Timer(); }); };
   SweepTimer = new TTimer(kSweepInterval, this);
   SweepTimer->OnTimer = [this] { RunHandler([this] { SweepTimerTimer(); }); };
+  // Under a service manager's watchdog the event loop pings every half interval; a pass, which
+  // holds the loop, pings between two calls.
+  if (const auto ping = WatchdogPingInterval(); ping.count() > 0) {
+    auto* watchdog = new QTimer(this);
+    connect(watchdog, &QTimer::timeout, [] { PingWatchdog(); });
+    watchdog->start(std::max<int>(1, static_cast<int>(ping.count() / 2)));
+  }
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
@@ -77,6 +86,10 @@ TFrmPpal::~TFrmPpal() {
 void TFrmPpal::FormCreate() {
   RegisterListeners();
   sync_.ReadSettings();
+  // Start-up is over before the catch-up, which may send thousands of rows: a service manager
+  // waiting for readiness would take that for a start that hangs.
+  NotifyReady();
+  NotifyStatus(CoolTrayIcon1->Hint().toStdString());
   sync_.CatchUp();
 }
 
@@ -212,7 +225,9 @@ void TFrmPpal::ShowTrayState() {
   }
   if (hint == CoolTrayIcon1->Hint()) return;
   CoolTrayIcon1->SetHint(hint);
-  // Written to the log as well: without a desktop nobody sees the tooltip.
+  // Written to the log and the service manager's status as well: without a desktop nobody sees
+  // the tooltip.
+  NotifyStatus(hint.toStdString());
   LogLine(hint.replace(u'\n', QStringLiteral(" - ")).toStdString());
 }
 

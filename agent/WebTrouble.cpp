@@ -4,11 +4,13 @@
 #include <string_view>
 #include <utility>
 
+#include "agent/ServiceManager.h"
 #include "base/MessageBox.h"
 
 namespace fesko {
 
 void TWebTrouble::Send(web::Service service, const WideString& document) {
+  PingWatchdog();  // between two calls of a pass, which holds the event loop
   try {
     web::OpenServicePort(service, settings_.BaseUrl()).Execute(settings_.AccountNumber(), document);
   } catch (...) {

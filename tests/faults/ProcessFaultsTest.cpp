@@ -202,6 +202,39 @@ TEST_F(ProcessFaults, QuotedAndPaddedValuesConnectAndTheCatchUpSendsEverything) 
   EXPECT_NE(ReadFile(Ini()).find("cliente=3"), std::string::npos) << ReadFile(Ini());
 }
 
+// Two agents on one workshop would send every change twice and write over each other's markers:
+// a second start in the same folder says so and ends at once, the first runs on untouched, and
+// a folder with its own config.ini is another workshop, whose agent runs beside it.
+TEST_F(ProcessFaults, ASecondAgentOnTheSameConfigIniEndsAtOnceAndAnotherFolderRunsBeside) {
+  MakeWorkshop();
+  WriteIni(Conexion() + kOldMarkers);
+  Start();
+  ExpectSettled();
+  const std::vector<std::string> env = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  ChildProcess second(exe_, env);
+  EXPECT_EQ(second.WaitForExit(15s), 0) << second.Stderr();
+  EXPECT_NE(second.Stderr().find("ya está en marcha"), std::string::npos) << second.Stderr();
+
+  std::string other_db = CreateDatabase("faults-other", true);
+  RunIsql(other_db, "update parametros set appweburl = '" + web_->Base() + "';");
+  std::string other = CopyToFreshFolder(DUNMAR_EXECUTABLE, "fesko-faults-other");
+  std::ofstream(fs::path(other).parent_path() / "config.ini")
+      << Replaced(Conexion(), PathOf(attachment_), PathOf(other_db));
+  ChildProcess beside(other, env);
+  std::size_t before = web_->Received("aupload_nuevo_cliente.aspx").size();
+  for (int code : {801, 802, 803}) {
+    Sql("insert into clientes (codigo, nombres) values (" + std::to_string(code) + ", 'Uno');");
+  }
+  ExpectSettled();
+  EXPECT_EQ(web_->Received("aupload_nuevo_cliente.aspx").size(), before + 3) << Err();
+  EXPECT_TRUE(beside.Running()) << beside.Stderr();
+  beside.Signal(SIGTERM);
+  EXPECT_EQ(beside.WaitForExit(60s), 0) << beside.Stderr();
+  DropDatabase(other_db);
+  fs::remove_all(fs::path(other).parent_path());
+  EXPECT_EQ(Stop(), 0) << Err();
+}
+
 // A marker that cannot be read stops the catch-up with a box and moves nothing, so nothing is
 // skipped: once the operator has put the value right, the next start sends it all.
 TEST_F(ProcessFaults, AMarkerThatCannotBeReadIsReportedAndNeverSkipsAChange) {
