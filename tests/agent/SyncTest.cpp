@@ -481,6 +481,13 @@ TEST_F(SyncTest, ACodeCommittedAfterAHigherOneIsSentAsNewWhenItComesOrGivenUpAft
   EXPECT_EQ(has(Received(kNuevoCliente), "103"), 1);
   EXPECT_TRUE(gaps(ChangeKind::NewClients).empty());
   EXPECT_EQ(Marker("ultimo_cliente", "huecos"), "");
+  // A gap first seen after the server's moment, before its clock went back, counts as seen now.
+  CodeGaps ahead;
+  ahead.Add(101, 101, {{2099, 1, 1}, {0, 0, 0}});
+  TMarkerFile().WriteCode(ChangeKind::NewClients, 104, ahead);
+  agent_->NewClients();
+  ASSERT_EQ(gaps(ChangeKind::NewClients).size(), 1u);
+  EXPECT_FALSE(Earlier(ServerNow(), gaps(ChangeKind::NewClients)[0].seen));
 
   // Catch-up: repair 101 with two budgets is held while 102 commits; both of 101's documents go
   // to the new-repair page once it commits, and its gap is gone.
