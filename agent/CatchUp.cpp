@@ -45,7 +45,7 @@ void TCatchUp::Run() {
           if (IsNewKind(kind)) {
             SelectAfter(kind, query, markers.Code(kind), markers.Gaps(kind));
           } else {
-            SelectSince(kind, query, window_.Start(markers.Moment(kind)));
+            SelectSince(kind, query, window_.Start(markers.Moment(kind), moment));
           }
         }
         new_client_code = db::MaxClientCode(data_.consultaestado);

@@ -63,13 +63,13 @@ void TLivePasses::SendChangedRows(ChangeKind kind) {
   const KindFacts& facts = FactsOf(kind);
   Digests& sent = window_.sent[IndexOf(kind)];
   DateAndTime since = TMarkerFile().ReadMoment(kind);
-  DateAndTime window_start = window_.Start(since);
   std::vector<OutgoingRow> window, fresh;
   DateAndTime moment;
   bool read = db::RunUnitOfWork(data_, {facts.live_error, db::kQueryErrorCaptionCapitalised}, [&] {
     moment = db::ReadServerMoment(data_.ConsultaSimple);
     SelectSince(kind, data_.Consulta, since);
     ReadRows(kind, data_.Consulta, fresh);
+    DateAndTime window_start = window_.Start(since, moment);
     if (Earlier(window_start, since)) {
       SelectSince(kind, data_.Consulta, window_start);
       ReadRows(kind, data_.Consulta, window);
@@ -89,7 +89,8 @@ void TLivePasses::SendChangedRows(ChangeKind kind) {
     if (last == sent.end() || last->second != now[row.code]) uploads.push_back(&row);
   }
   for (const OutgoingRow& row : fresh) uploads.push_back(&row);
-  if (uploads.empty()) return;
+  // A marker ahead of the server's clock comes back to it even when nothing goes out.
+  if (uploads.empty() && !Earlier(moment, since)) return;
   for (const OutgoingRow* row : uploads) {
     if (StopRequested()) return;
     web_.Send(facts.service, row->document);
@@ -97,7 +98,9 @@ void TLivePasses::SendChangedRows(ChangeKind kind) {
   // What is remembered is what the window holds now, so the digests never outgrow it.
   for (const auto& [code, digest] : fresh_digests) now[code] = digest;
   sent = std::move(now);
-  host_.ShowBalloon(WideString(facts.live_title), WideString(facts.live_text));
+  if (!uploads.empty()) {
+    host_.ShowBalloon(WideString(facts.live_title), WideString(facts.live_text));
+  }
   TMarkerFile().WriteMoment(kind, moment);
 }
 

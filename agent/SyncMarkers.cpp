@@ -143,6 +143,7 @@ NewRowMarker::NewRowMarker(int marker, CodeGaps stored) : code(marker), gaps(std
 }
 
 void NewRowMarker::Expire(const std::set<int>& found, const DateAndTime& now) {
+  gaps.SeenNoLaterThan(now);
   gaps.DropSeenBefore(SecondsBefore(now, kLateCommitWindowSeconds), found);
 }
 

@@ -80,7 +80,8 @@ struct NewRowMarker {
   NewRowMarker(int marker, CodeGaps stored);
 
   // Gaps first seen longer ago than the window are given up (a rolled-back insert or a deleted
-  // row never fills them), but not the codes of rows this pass has found and is to send.
+  // row never fills them), but not the codes of rows this pass has found and is to send. Gaps
+  // first seen after `now`, before the server's clock went back, count as first seen now.
   void Expire(const std::set<int>& found, const DateAndTime& now);
   // A code reached the web service: it leaves its gap, or the marker passes it and the codes
   // skipped on the way become a gap first seen now.

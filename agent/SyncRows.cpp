@@ -37,10 +37,17 @@ void AddToDigest(Digests& digests, const OutgoingRow& row) {
   if (!fresh) at->second = at->second * kFnvPrime ^ document;
 }
 
-DateAndTime LateCommitWindow::Start(const DateAndTime& marker) const {
+DateAndTime LateCommitWindow::Start(const DateAndTime& marker,
+                                    const DateAndTime& server_moment) const {
+  if (Earlier(server_moment, marker)) {
+    return SecondsBefore(server_moment, kLateCommitWindowSeconds);
+  }
   DateAndTime start = SecondsBefore(marker, kLateCommitWindowSeconds);
-  // Rows changed before this run's first-run seeding were never to be sent.
-  if (seeded && Earlier(start, *seeded)) return Earlier(marker, *seeded) ? marker : *seeded;
+  // Rows changed before this run's first-run seeding were never to be sent, unless the clock
+  // has gone back past the seeding since: the rows stamped before it may be new then.
+  if (seeded && Earlier(start, *seeded) && !Earlier(server_moment, *seeded)) {
+    return Earlier(marker, *seeded) ? marker : *seeded;
+  }
   return start;
 }
 

@@ -39,8 +39,11 @@ struct LateCommitWindow {
   // The moment the markers were first seeded, if this run did it.
   std::optional<DateAndTime> seeded;
 
-  // Where a pass over changed rows starts to look, given its marker.
-  DateAndTime Start(const DateAndTime& marker) const;
+  // Where a pass over changed rows starts to look, given its marker and the server's moment
+  // read at the pass's start. A server moment earlier than the marker means the server's clock
+  // went back: the rows stamped in the repeated time lie before the marker, so the pass looks
+  // back from the server's moment instead.
+  DateAndTime Start(const DateAndTime& marker, const DateAndTime& server_moment) const;
 };
 
 }  // namespace fesko

@@ -93,6 +93,12 @@ void CodeGaps::KeepBelow(int code) {
   if (!ranges_.empty() && ranges_.back().last >= code) ranges_.back().last = code - 1;
 }
 
+void CodeGaps::SeenNoLaterThan(const DateAndTime& now) {
+  for (CodeGap& gap : ranges_) {
+    if (Earlier(now, gap.seen)) gap.seen = now;
+  }
+}
+
 void CodeGaps::DropSeenBefore(const DateAndTime& oldest, const std::set<int>& keep) {
   std::vector<CodeGap> kept;
   kept.reserve(ranges_.size());

@@ -34,6 +34,9 @@ class CodeGaps {
   void Remove(int code);
   // Drops every code from `code` up.
   void KeepBelow(int code);
+  // A range first seen after `now` was seen before the clock went back: it counts as first seen
+  // `now`, so that it is neither kept until the clock comes round again nor given up at once.
+  void SeenNoLaterThan(const DateAndTime& now);
   // Drops the ranges first seen before `oldest`, all but the codes in `keep`.
   void DropSeenBefore(const DateAndTime& oldest, const std::set<int>& keep);
 

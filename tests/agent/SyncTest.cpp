@@ -481,6 +481,10 @@ TEST_F(SyncTest, ACodeCommittedAfterAHigherOneIsSentAsNewWhenItComesOrGivenUpAft
   EXPECT_EQ(has(Received(kNuevoCliente), "103"), 1);
   EXPECT_TRUE(gaps(ChangeKind::NewClients).empty());
   EXPECT_EQ(Marker("ultimo_cliente", "huecos"), "");
+  // A gap first seen after the server's moment, before its clock went back, counts as seen now.
+  TMarkerFile().WriteCode(ChangeKind::NewClients, 104, CodeGaps::Parse("101@2099-01-01 00:00:00"));
+  agent_->NewClients();
+  EXPECT_FALSE(Earlier(ServerNow(), gaps(ChangeKind::NewClients).at(0).seen));
 
   // Catch-up: repair 101 with two budgets is held while 102 commits; both of 101's documents go
   // to the new-repair page once it commits, and its gap is gone.

@@ -620,5 +620,27 @@ TEST_F(PrivateServerFaults, EventsThatNeverComeAreReportedOnceAndTheSweepDeliver
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
 }
 
+// The server's clock goes back an hour under a running Dunmar (a fall-back, a time server's
+// step): what is edited in the repeated hour is stamped before the markers, and still arrives.
+TEST_F(PrivateServerFaults, EditsInAnHourTheServerClockRepeatsArrive) {
+  const std::string clock = dir_ + "/clock";
+  ASSERT_EQ(Server("stop"), 0);
+  ASSERT_EQ(Shell("FESKO_SERVER_CLOCK=" + clock + " " + SourceDir() +
+                  "/scripts/firebird-private start " + dir_ + " " + std::to_string(port_)),
+            0);
+  WriteIni(Conexion(Host()) + kOldMarkers);
+  Start();
+  auto differences = Settle();
+  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_EQ(Server("shift", std::to_string(port_) + " " + clock + " -3600"), 0);
+  Sql("update clientes set nombres = 'En la hora repetida' where codigo = 1;\n"
+      "update reparaciones set estado = 4 where codigo = 1;\n"
+      "update presupuestos set total = 777 where idreparacion = 2;");
+  differences = Settle(90s);
+  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
+  EXPECT_EQ(Stop(), 0) << Err();
+}
+
 }  // namespace
 }  // namespace fesko::test
