@@ -50,7 +50,7 @@ void TBudgetPoll::Tick() {
   // is reported.
   std::exception_ptr failure;
   try {
-    web_.ReportingOnce([&] {
+    web_.ReportingOnce(TWebTrouble::kPollPass, [&] {
       for (const WideString& repair : repairs) {
         web_.Send(web::Service::upload_editar_reparacion, repair);
       }

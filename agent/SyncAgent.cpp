@@ -14,12 +14,12 @@ TSyncAgent::TSyncAgent(db::TDataModule1& data, SyncHost& host)
 
 void TSyncAgent::CatchUp() {
   Busy busy(busy_);
-  web_.ReportingOnce([this] { catch_up_.Run(); });
+  web_.ReportingOnce(TWebTrouble::kCatchUpPass, [this] { catch_up_.Run(); });
 }
 
 void TSyncAgent::LivePass(ChangeKind kind) {
   Busy busy(busy_);
-  web_.ReportingOnce([this, kind] { live_.Pass(kind); });
+  web_.ReportingOnce(IndexOf(kind), [this, kind] { live_.Pass(kind); });
 }
 
 void TSyncAgent::Sweep() {

@@ -21,7 +21,10 @@ class TSyncAgent {
 
   // Account number, base URL and poll interval from parametros (a database error is shown and
   // the rest goes on).
-  void ReadSettings() { settings_.Read(); }
+  void ReadSettings() {
+    settings_.Read();
+    web_.SettingsRead();
+  }
   // Seeds the markers on the first run, then uploads what changed since them and moves them.
   void CatchUp();
 
@@ -40,7 +43,10 @@ class TSyncAgent {
 
   // One tick of the poll timer, and the show handler's refresh of the account and interval.
   void Poll();
-  void ReadPollSettings() { settings_.ReadForPoll(); }
+  void ReadPollSettings() {
+    settings_.ReadForPoll();
+    web_.SettingsRead();
+  }
 
   const WideString& BaseUrl() const { return settings_.BaseUrl(); }
   // A pass or the poll is under way.

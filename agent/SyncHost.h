@@ -14,6 +14,10 @@ class SyncHost {
   virtual void ShowBalloon(const WideString& title, const WideString& text) = 0;
   // The web service has failed since now (true) or answers again (false).
   virtual void SetWebFailing(bool failing) = 0;
+  // The settings cannot be used since now, for `reason` (not empty), or are good again (empty).
+  virtual void SetSettingsFault(const WideString& reason) = 0;
+  // A local fault (config.ini, its markers) has stood since now (true) or is over (false).
+  virtual void SetLocalFault(bool stands) = 0;
 
  protected:
   ~SyncHost() = default;

@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
-#include <QTime>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -24,9 +23,6 @@ namespace fesko {
 namespace {
 constexpr int kStoredPollInterval = 6000000;
 constexpr int kSweepInterval = 60000;
-constexpr char kTrayHint[] = "Fesko 15318";
-constexpr char kWebFailingLine[] = "El servicio web no responde desde las %1";
-constexpr char kDatabaseLostLine[] = "Sin conexión con la base de datos desde las %1";
 constexpr std::u16string_view kEventWaitFailedText =
     u"No se puede esperar los avisos de la base de datos (error %1). Los cambios se enviarán "
     u"cada minuto.";
@@ -189,34 +185,31 @@ void TFrmPpal::ShowBalloon(const WideString& title, const WideString& text) {
   CoolTrayIcon1->ShowBalloon(title, text, bitInfo, 25);
 }
 
-namespace {
-// Keeps or clears the moment a trouble began.
-void MarkSince(QString& since, bool stands) {
-  if (stands == !since.isEmpty()) return;
-  since = stands ? QTime::currentTime().toString(QStringLiteral("HH:mm")) : QString();
-}
-}  // namespace
-
 void TFrmPpal::SetWebFailing(bool failing) {
-  MarkSince(web_failing_since_, failing);
+  tray_state_.Mark(TTrayState::Trouble::WebFailing, failing);
+  ShowTrayState();
+}
+
+void TFrmPpal::SetSettingsFault(const WideString& reason) {
+  tray_state_.Mark(TTrayState::Trouble::Settings, !reason.empty(),
+                   QString::fromStdU16String(reason));
+  ShowTrayState();
+}
+
+void TFrmPpal::SetLocalFault(bool stands) {
+  tray_state_.Mark(TTrayState::Trouble::Local, stands);
   ShowTrayState();
 }
 
 void TFrmPpal::SetDatabaseLost(bool lost) {
-  MarkSince(database_lost_since_, lost);
+  tray_state_.Mark(TTrayState::Trouble::DatabaseLost, lost);
   ShowTrayState();
 }
 
 void TFrmPpal::ShowTrayState() {
   // The tooltip's second lines and a warning icon say how it stands until each trouble is over.
-  QString hint = QString::fromLatin1(kTrayHint);
-  if (!database_lost_since_.isEmpty()) {
-    hint += u'\n' + QString::fromUtf8(kDatabaseLostLine).arg(database_lost_since_);
-  }
-  if (!web_failing_since_.isEmpty()) {
-    hint += u'\n' + QString::fromUtf8(kWebFailingLine).arg(web_failing_since_);
-  }
-  const bool trouble = hint.contains(u'\n');
+  QString hint = tray_state_.Hint();
+  const bool trouble = tray_state_.AnyTrouble();
   if (trouble != warning_shown_) {
     warning_shown_ = trouble;
     if (trouble) normal_icon_ = CoolTrayIcon1->Icon().icon();
@@ -256,7 +249,7 @@ void TFrmPpal::CreateTrayIcon() {
   connect(CerrarGestor1, &QAction::triggered, this, &QWidget::close);
   FillTrayMenu(*PopupMenu1, data_, [this] { return sync_.BaseUrl(); });
   CoolTrayIcon1 = new TCoolTrayIcon(this);
-  CoolTrayIcon1->SetHint(QString::fromLatin1(kTrayHint));
+  CoolTrayIcon1->SetHint(tray_state_.Hint());
   CoolTrayIcon1->SetPopupMenu(PopupMenu1);
   CoolTrayIcon1->OnStartup = [this](bool& show_main_form) { CoolTrayIcon1Startup(show_main_form); };
   CoolTrayIcon1->OnDblClick = [this] { RunHandler([this] { CoolTrayIcon1DblClick(); }); };

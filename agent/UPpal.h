@@ -12,6 +12,7 @@
 #include "agent/DatabaseWatch.h"
 #include "agent/SyncAgent.h"
 #include "agent/Timer.h"
+#include "agent/TrayState.h"
 #include "database/Datamodule.h"
 #include "database/IBEvents.h"
 
@@ -72,6 +73,8 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   void SetPollInterval(int milliseconds) override;
   void ShowBalloon(const WideString& title, const WideString& text) override;
   void SetWebFailing(bool failing) override;
+  void SetSettingsFault(const WideString& reason) override;
+  void SetLocalFault(bool stands) override;
 
   // What the database watch needs of the window.
   bool SomethingRuns() override;
@@ -92,9 +95,7 @@ class TFrmPpal : public QWidget, private SyncHost, private TDatabaseWatch::Host 
   int waits_to_queue_ = 0;
   QIcon normal_icon_;
   bool warning_shown_ = false;
-  // Since when each trouble stands (HH:mm), empty while it does not.
-  QString web_failing_since_;
-  QString database_lost_since_;
+  TTrayState tray_state_;
 };
 
 }  // namespace fesko

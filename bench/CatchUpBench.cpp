@@ -44,6 +44,8 @@ class Host : public SyncHost {
   void SetPollInterval(int) override {}
   void ShowBalloon(const WideString&, const WideString&) override {}
   void SetWebFailing(bool) override {}
+  void SetSettingsFault(const WideString&) override {}
+  void SetLocalFault(bool) override {}
 
  private:
   AnsiString account_;

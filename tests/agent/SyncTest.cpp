@@ -34,8 +34,12 @@ class TestHost : public SyncHost {
     if (transaction && transaction->Active()) balloon_in_transaction = true;
   }
   void SetWebFailing(bool failing) override { web_failing = failing; }
+  void SetSettingsFault(const WideString& reason) override { settings_fault = reason; }
+  void SetLocalFault(bool stands) override { local_fault = stands; }
   AnsiString account;
   bool web_failing = false;
+  WideString settings_fault;
+  bool local_fault = false;
   int interval = 6000000;
   std::vector<Balloon> balloons;
   // A pass sends and says so only after its unit of work ended.
@@ -233,13 +237,25 @@ TEST_F(SyncTest, AWebFailureKeepsTheMarkersAndTheNextStartSendsTheRest) {
   EXPECT_EQ(Marker("nueva_reparacion", "codigo"), "2");
 }
 
-TEST_F(SyncTest, ANonIntegerAccountNumberStopsAtTheFirstRow) {
+// Settings that cannot be used are their own trouble, found before any call: one box, never
+// web trouble, and over once they are read again and are good.
+TEST_F(SyncTest, ANonIntegerAccountNumberStopsAtTheFirstRowWithoutAWebCall) {
   agent_->CatchUp();
   Sql("insert into clientes (codigo, nombres) values (1, 'Ana');");
   host_.account = "15318x";
-  EXPECT_THROW(agent_->CatchUp(), EConvertError);
+  agent_->CatchUp();
+  agent_->NewClients();
   EXPECT_TRUE(Received().empty());
   EXPECT_EQ(Marker("ultimo_cliente", "cliente"), "0");
+  ASSERT_EQ(boxes_.Boxes().size(), 1u);
+  EXPECT_NE(boxes_.Boxes()[0].text.find(u"'15318x' is not a valid integer value"),
+            std::u16string::npos);
+  EXPECT_FALSE(host_.settings_fault.empty());
+  EXPECT_FALSE(host_.web_failing);
+  agent_->ReadPollSettings();  // parametros holds a good one
+  EXPECT_TRUE(host_.settings_fault.empty());
+  agent_->NewClients();
+  EXPECT_EQ(Received(kNuevoCliente).size(), 1u);
 }
 
 TEST_F(SyncTest, ADatabaseErrorInThePassIsShownAndKeepsTheMarkers) {

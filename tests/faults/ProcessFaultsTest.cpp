@@ -67,6 +67,13 @@ std::size_t BoxesIn(const std::string& err) {
   return boxes;
 }
 
+// How often `text` stands in what Dunmar wrote to standard error.
+std::size_t Count(const std::string& err, std::string_view text) {
+  std::size_t n = 0;
+  for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
+  return n;
+}
+
 // `rows` clients, each with a repair and its budget, above the demo's codes.
 std::string BulkRows(int rows) {
   return "set term ^ ;\n"
@@ -235,8 +242,8 @@ TEST_F(ProcessFaults, ASecondAgentOnTheSameConfigIniEndsAtOnceAndAnotherFolderRu
   EXPECT_EQ(Stop(), 0) << Err();
 }
 
-// A marker that cannot be read stops the catch-up with a box and moves nothing, so nothing is
-// skipped: once the operator has put the value right, the next start sends it all.
+// A marker that cannot be read stops the catch-up with a box, once; its kind waits while the
+// others flow on, so nothing is skipped: once the value is right, the next start sends it all.
 TEST_F(ProcessFaults, AMarkerThatCannotBeReadIsReportedAndNeverSkipsAChange) {
   MakeWorkshop();
   struct Case {
@@ -271,12 +278,14 @@ TEST_F(ProcessFaults, AMarkerThatCannotBeReadIsReportedAndNeverSkipsAChange) {
     EXPECT_TRUE(WaitUntil(60s, [&] {
       return !web_->Received("aupload_editar_cliente.aspx").empty();
     })) << Err();
+    if (c.to.empty()) {  // the new-client marker: two sweeps meet it again, only logged
+      EXPECT_TRUE(WaitUntil(150s, [&] { return Count(Err(), c.box.substr(9)) >= 3; })) << Err();
+      EXPECT_EQ(BoxesIn(Err()), 1u) << Err();
+      EXPECT_EQ(Count(Err(), "Fesko 15318 - Error local desde las "), 1u) << Err();
+    }
     EXPECT_EQ(Stop(), 0) << Err();
-    // The pass moved nothing: the budget marker, which only the pass moves here, is as it was,
-    // and the unreadable value is still there for the operator to see.
+    // The other kinds flowed; the unreadable value is still there for the operator to see.
     std::string after = ReadFile(Ini());
-    EXPECT_NE(after.find("[presupuesto]\nfecha=01/01/2000\nhora=00:00:00\n"), std::string::npos)
-        << after;
     if (!c.to.empty()) {
       EXPECT_NE(after.find(c.to), std::string::npos) << after;
     }
@@ -318,12 +327,10 @@ TEST_F(ProcessFaults, AReadOnlyConfigIniIsReportedAndNothingIsLost) {
   std::string box = "[Dunmar] Unable to write to " + Ini().string();
   ASSERT_TRUE(WaitUntil(60s, [&] { return Err().find(box) != std::string::npos; })) << Err();
   EXPECT_TRUE(dunmar_->Running()) << Err();
-  // A live upload whose marker cannot be written is reported, not passed off as done.
+  // A live upload whose marker cannot be written is reported, not passed off as done: in a box,
+  // or on standard error while the catch-up's box stands for the same fault.
   Sql("insert into clientes (codigo, nombres) values (600, 'Nuevo');");
-  ASSERT_TRUE(WaitUntil(60s, [&] {
-    auto at = Err().find("[Application Error]");
-    return at != std::string::npos && Err().find("Unable to write to", at) != std::string::npos;
-  })) << Err();
+  ASSERT_TRUE(WaitUntil(60s, [&] { return Count(Err(), "Unable to write to") >= 2; })) << Err();
   // That listener is silent for the rest of the run; the client waits for the next start.
   EXPECT_TRUE(dunmar_->Running()) << Err();
   EXPECT_EQ(Stop(), 0) << Err();
@@ -496,13 +503,6 @@ class PrivateServerFaults : public ProcessFaults {
   std::string dir_;
 };
 
-// How often `text` stands in what Dunmar wrote to standard error.
-std::size_t Count(const std::string& err, std::string_view text) {
-  std::size_t n = 0;
-  for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
-  return n;
-}
-
 // Without a desktop the tray's tooltip is logged whenever it changes.
 constexpr char kLostHint[] = "Fesko 15318 - Sin conexión con la base de datos desde las ";
 constexpr char kBackHint[] = " Fesko 15318\n";
@@ -630,14 +630,12 @@ TEST_F(PrivateServerFaults, EditsInAnHourTheServerClockRepeatsArrive) {
             0);
   WriteIni(Conexion(Host()) + kOldMarkers);
   Start();
-  auto differences = Settle();
-  ASSERT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ASSERT_TRUE(ExpectSettled());
   ASSERT_EQ(Server("shift", std::to_string(port_) + " " + clock + " -3600"), 0);
   Sql("update clientes set nombres = 'En la hora repetida' where codigo = 1;\n"
       "update reparaciones set estado = 4 where codigo = 1;\n"
       "update presupuestos set total = 777 where idreparacion = 2;");
-  differences = Settle(90s);
-  EXPECT_TRUE(differences.empty()) << Describe(differences) << Err();
+  ExpectSettled(90s);
   EXPECT_TRUE(Overshoots().empty()) << Describe(Overshoots());
   EXPECT_EQ(Stop(), 0) << Err();
 }

@@ -545,6 +545,30 @@ TEST_F(WebFaultsGround, TheComparisonSeesStaleFieldsMissingRowsAndMarkersAheadOf
       << differences;
 }
 
+// An account number that is not a number is the settings' trouble, found before any call: its
+// own box once however many sweeps meet it, its own tray line, never the web's. Mended, the next
+// start sends what was inserted meanwhile.
+TEST_F(WebFaultsGround, AnAccountThatIsNotANumberIsToldOnceAndNotAsAWebOutage) {
+  Sql("update parametros set licenciaappweb = '15318x';");
+  Start();
+  Sql(ClientChanges(1));
+  ASSERT_TRUE(WaitFor([&] { return !boxes_.Boxes().empty(); })) << Seen(boxes_.Boxes());
+  for (int sweep = 0; sweep < 2; ++sweep) window_->SweepTimer->OnTimer();
+  test::PumpFor(1s);
+  auto shown = boxes_.Boxes();
+  ASSERT_EQ(shown.size(), 1u) << Seen(shown);
+  EXPECT_EQ(shown[0].caption, u"Fesko 15318 - Configuración");
+  EXPECT_NE(shown[0].text.find(u"'15318x' is not a valid integer value"), std::u16string::npos);
+  QString hint = window_->CoolTrayIcon1->Hint();
+  EXPECT_TRUE(hint.startsWith("Fesko 15318\nConfiguración inválida desde las "))
+      << hint.toStdString();
+  EXPECT_FALSE(hint.contains("El servicio web no responde")) << hint.toStdString();
+  Sql("update parametros set licenciaappweb = '15318';");
+  Start();
+  ExpectInStep(true);
+  EXPECT_EQ(window_->CoolTrayIcon1->Hint(), "Fesko 15318");
+}
+
 TEST_P(WebFaults, NothingIsLostAndTheOperatorIsToldInTheProgramsWords) {
   int n = 0;
   for (Path path : GetParam().paths) {
