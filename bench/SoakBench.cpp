@@ -162,9 +162,10 @@ int main(int argc, char** argv) try {
       << kOldMarkers;
 
   Child dunmar({exe}, folder / "dunmar.log");
-  WebConsistency check(attachment);
   // Waits until the web service holds the workshop as the database holds it; what still differs.
+  // A connection of its own each time: one from before the server's restart would be gone.
   auto settle = [&](std::chrono::seconds limit) {
+    WebConsistency check(attachment);
     std::vector<std::string> differences;
     for (auto end = Clock::now() + limit; Clock::now() < end && dunmar.Running();) {
       if ((differences = check.Differences(web)).empty()) break;
@@ -231,7 +232,7 @@ int main(int argc, char** argv) try {
   Say("the simulator stopped; waiting for Dunmar to settle");
   const auto differences = settle(kSettleLimit);
   const int status = dunmar.Stop();
-  const auto overshoots = check.MarkerOvershoots(ini.string(), web);
+  const auto overshoots = WebConsistency(attachment).MarkerOvershoots(ini.string(), web);
   const std::size_t calls = web.Received().size();
   if (!differences.empty() || !overshoots.empty() || status != 0) {
     Say("differences:\n" + Describe(differences) + "overshoots:\n" + Describe(overshoots) +
