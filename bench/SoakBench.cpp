@@ -124,6 +124,10 @@ int main(int argc, char** argv) try {
   std::chrono::seconds run = 30min;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
+    if (arg != "--quick" && std::atoi(argv[i]) <= 0) {
+      std::cerr << "usage: soak_bench [--quick | SECONDS]\n";
+      return 2;
+    }
     run = arg == "--quick" ? 3min : std::chrono::seconds(std::max(60, std::atoi(argv[i])));
   }
   const auto warm_up = run / 6;
