@@ -43,7 +43,9 @@ TEST(MainWindowTray, StaysHiddenAtStartAndADoubleClickShowsIt) {
 
   TCoolTrayIcon& tray = *window.CoolTrayIcon1;
   EXPECT_TRUE(tray.IconVisible());
-  EXPECT_EQ(tray.Hint(), QStringLiteral("Fesko 15318"));
+  // The window has no database nor config.ini here: its start-up's local fault adds a line of
+  // its own below the name.
+  EXPECT_EQ(tray.Hint().section(u'\n', 0, 0), QStringLiteral("Fesko 15318"));
   ASSERT_EQ(tray.PopupMenu(), window.PopupMenu1);
   ASSERT_FALSE(window.PopupMenu1->actions().isEmpty());
   EXPECT_EQ(window.PopupMenu1->actions().back(), window.CerrarGestor1);
