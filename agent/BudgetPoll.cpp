@@ -17,6 +17,8 @@ namespace fesko {
 void TBudgetPoll::Tick() {
   static constexpr std::u16string_view kUpdateError = u"error en la actualizacion de presupuestos";
   static constexpr std::u16string_view kUpdateCaption = db::kQueryErrorCaption;
+  // Settings that cannot be used are told, not taken for the web service being away.
+  if (!web_.SettingsUsable()) return;
   WideString reply;
   try {
     reply = web::OpenServicePort(web::Service::download, settings_.BaseUrl())

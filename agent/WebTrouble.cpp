@@ -15,7 +15,7 @@ void TWebTrouble::Send(web::Service service, const WideString& document) {
   failure_ = Failure::Settings;
   web::ServicePort port = web::OpenServicePort(service, settings_.BaseUrl());
   const int account = settings_.AccountNumber();
-  SettingsGood();
+  SettingsFaultOver();
   failure_ = Failure::Web;
   port.Execute(account, document);
   failure_ = Failure::None;
@@ -30,19 +30,34 @@ void TWebTrouble::Answered() {
   host_.ShowBalloon(WideString(kWebBackTitle), WideString(kWebBackText));
 }
 
-bool TWebTrouble::SettingsGood() {
-  try {
-    web::OpenServicePort(web::Service::download, settings_.BaseUrl());
-    static_cast<void>(settings_.AccountNumber());
-  } catch (const std::exception&) {
-    return false;
-  }
+void TWebTrouble::CheckSettings() const {
+  web::OpenServicePort(web::Service::download, settings_.BaseUrl());
+  static_cast<void>(settings_.AccountNumber());
+}
+
+void TWebTrouble::SettingsFaultOver() {
   if (std::exchange(settings_fault_, false)) host_.SetSettingsFault({});
-  return true;
 }
 
 void TWebTrouble::SettingsRead() {
-  if (settings_fault_) SettingsGood();
+  if (!settings_fault_) return;
+  try {
+    CheckSettings();
+  } catch (const std::exception&) {
+    return;  // still at fault: told already
+  }
+  SettingsFaultOver();
+}
+
+bool TWebTrouble::SettingsUsable() {
+  try {
+    CheckSettings();
+  } catch (const std::exception& error) {
+    ReportSettingsFault(error);
+    return false;
+  }
+  SettingsFaultOver();
+  return true;
 }
 
 void TWebTrouble::ReportSettingsFault(const std::exception& error) {

@@ -38,6 +38,9 @@ class TWebTrouble {
   void Answered();
   // The settings were read again: a settings fault is over when they are good now.
   void SettingsRead();
+  // Whether the settings can be used for a call of one's own (the poll's download); when they
+  // cannot, their fault is told as any send would tell it.
+  bool SettingsUsable();
   // Runs a pass of sends. Of the errors leaving it, the first of a web outage and the first of
   // a local fault go on to their box; a settings fault shows its own box once; the rest go to
   // standard error until the trouble is over.
@@ -46,8 +49,10 @@ class TWebTrouble {
  private:
   enum class Failure { None, Settings, Web };
 
-  // Whether the account number and base URL can be used; clears a settings fault when so.
-  bool SettingsGood();
+  // Raises what makes the account number or the base URL unusable.
+  void CheckSettings() const;
+  // The settings served a call: a settings fault noted before is over.
+  void SettingsFaultOver();
   void ReportSettingsFault(const std::exception& error);
   // Notes a local fault of the pass; true when its box is still to be shown.
   bool NewLocalFault(std::size_t pass, const std::string& text);
